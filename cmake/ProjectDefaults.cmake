@@ -1,0 +1,15 @@
+# Per-target defaults: warnings, and the sanitizer chosen for the whole build.
+# Applied target by target so that nothing leaks into projects that consume the installed library.
+
+function(luxora_target_defaults target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra)
+    if(LUXORA_SANITIZER STREQUAL "address")
+        target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+        target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+    elseif(LUXORA_SANITIZER STREQUAL "thread")
+        target_compile_options(${target} PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
+        target_link_options(${target} PRIVATE -fsanitize=thread)
+    elseif(NOT LUXORA_SANITIZER STREQUAL "")
+        message(FATAL_ERROR "LUXORA_SANITIZER must be empty, address or thread")
+    endif()
+endfunction()

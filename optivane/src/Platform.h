@@ -1,0 +1,26 @@
+// The few operations on a serial device that differ between platforms.
+#pragma once
+
+#include <string>
+
+#include <asio/serial_port.hpp>
+
+namespace KORVAN::platform {
+
+// Claims the freshly opened port for this handle alone, as COM ports are on Windows.
+// False when another program already holds it.
+bool ClaimExclusive(asio::serial_port &port);
+
+// Drops bytes waiting in the port's input, such as a late reply to a request that timed out.
+void DiscardInput(asio::serial_port &port);
+
+// The folder of COMn links, or empty where the platform names COM ports itself.
+std::string PortFolder();
+
+// The path that opening a port name uses.
+std::string DevicePath(const std::string &portName);
+
+// Whether the port name resolves to a serial device.
+bool PortExists(const std::string &portName);
+
+} // namespace KORVAN::platform
