@@ -1,13 +1,12 @@
 // One request/response exchange with a time limit.
 //
 // The reply is read asynchronously on the handle's own I/O context, run on the calling thread
-// against a deadline timer: a blocking read in another thread cannot be cancelled on every platform,
+// until a deadline: a blocking read in another thread cannot be cancelled on every platform,
 // and this way nothing outlives the call.
 #include <chrono>
 #include <system_error>
 
 #include <asio/read_until.hpp>
-#include <asio/steady_timer.hpp>
 #include <asio/streambuf.hpp>
 #include <asio/write.hpp>
 
@@ -34,34 +33,27 @@ AttenuatorStatus Optivane::__Member__::__SendAndListen_(const std::string &reque
     asio::streambuf buffer;
     bool readDone = false;
     asio::error_code readError;
-    bool deadlinePassed = false;
     ioContext.restart();
     asio::async_read_until(*port, buffer, "\r\n", [&](const asio::error_code &ec, std::size_t) {
         readDone = true;
         readError = ec;
     });
-    asio::steady_timer deadline(ioContext, std::chrono::milliseconds(timeoutMs));
-    deadline.async_wait([&](const asio::error_code &ec) {
-        if (!ec)
-            deadlinePassed = true;
-    });
+    // Waiting on the context itself with a deadline needs no timer object, so a quick reply costs no
+    // more system calls than a plain poll and read.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!readDone && std::chrono::steady_clock::now() < deadline)
+        ioContext.run_one_until(deadline);
 
-    while (!readDone && !deadlinePassed && ioContext.run_one() > 0) {
-    }
-
-    // Decided here: a reply that lands while the read is being cancelled is still too late.
-    const bool answered = readDone;
-    asio::error_code cancelError;
-    if (answered)
-        deadline.cancel();
-    else
+    if (!readDone) {
+        // The read handler refers to this frame; let it finish, cancelled, before the frame goes away.
+        // A reply that lands meanwhile is still too late.
+        asio::error_code cancelError;
         port->cancel(cancelError);
-    // Both handlers refer to this frame; let them finish before it goes away.
-    ioContext.run();
-    if (cancelError)
-        throw std::system_error(cancelError, "cancel");
-    if (!answered)
+        ioContext.run();
+        if (cancelError)
+            throw std::system_error(cancelError, "cancel");
         return SerialTimeout;
+    }
     // A read that fails before the limit means the line itself is gone (end of file or an I/O error
     // after a hang-up); report the link as closed rather than as a malformed reply.
     if (readError)

@@ -33,6 +33,8 @@ int ScaleNumber(const std::string &text) {
 Optivane::__Member__::~__Member__() {
     // The port's service lives in ioContext, which is destroyed first (reverse declaration order).
     try {
+        if (port)
+            platform::ReleaseExclusive(*port);
         port.reset();
     } catch (...) {
     }
@@ -47,6 +49,8 @@ bool Optivane::__Member__::__Open_(const std::string &portName) {
     if (!platform::ClaimExclusive(*opened))
         return false; // held by another program; the handle keeps the port it had
 
+    if (port)
+        platform::ReleaseExclusive(*port);
     port = std::move(opened);
 
     using asio::serial_port_base;
@@ -79,6 +83,7 @@ bool Optivane::__Member__::__Open_(const std::string &portName) {
 void Optivane::__Member__::__Close_() {
     if (!port)
         return;
+    platform::ReleaseExclusive(*port);
     asio::error_code ec;
     port->cancel(ec);
     if (ec)

@@ -11,6 +11,9 @@ namespace KORVAN::platform {
 // False when another program already holds it.
 bool ClaimExclusive(asio::serial_port &port);
 
+// Gives up the claim before the port is closed.
+void ReleaseExclusive(asio::serial_port &port);
+
 // Drops bytes waiting in the port's input, such as a late reply to a request that timed out.
 void DiscardInput(asio::serial_port &port);
 

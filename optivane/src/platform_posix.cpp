@@ -15,12 +15,21 @@ namespace KORVAN::platform {
 
 bool ClaimExclusive(asio::serial_port &port) {
     const int fd = port.native_handle();
+    // A child process (the updater, a simulator started by a test) must not inherit the port and, with
+    // it, the lock below.
+    ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
     // TIOCEXCL keeps other users out but not root; the advisory lock makes the rule hold for everyone
     // who opens ports through this library.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
         return false;
     ::ioctl(fd, TIOCEXCL);
     return true;
+}
+
+void ReleaseExclusive(asio::serial_port &port) {
+    // The exclusive flag belongs to the terminal, not to this descriptor: it outlives the close while
+    // another party (a simulator) keeps the terminal open, and would lock out the next open.
+    ::ioctl(port.native_handle(), TIOCNXCL);
 }
 
 void DiscardInput(asio::serial_port &port) { ::tcflush(port.native_handle(), TCIFLUSH); }

@@ -8,6 +8,8 @@ namespace KORVAN::platform {
 // CreateFile opens a COM port with no sharing, so the open itself is exclusive.
 bool ClaimExclusive(asio::serial_port &) { return true; }
 
+void ReleaseExclusive(asio::serial_port &) {}
+
 void DiscardInput(asio::serial_port &port) { ::PurgeComm(port.native_handle(), PURGE_RXCLEAR); }
 
 std::string PortFolder() { return {}; }
