@@ -1,0 +1,20 @@
+// Everything the command line decides, handed from main to the simulation.
+#pragma once
+
+#include <string>
+
+#include "Device.h"
+#include "Faults.h"
+
+namespace sim {
+
+struct Options {
+    DeviceConfig device;
+    Faults faults;
+    bool baudDelay = true;
+    std::string port;       // COMn to register, empty for none
+    std::string control;    // control socket path, empty for none
+    std::string transcript; // transcript file, empty for none
+};
+
+} // namespace sim

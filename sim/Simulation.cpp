@@ -1,0 +1,239 @@
+// Wires the device, the terminal, the faults, the control socket and the transcript together and
+// runs them in one poll loop, with timers for motion, maintenance, line timing and delays.
+#include "Simulation.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <stdexcept>
+#include <utility>
+
+#include "Text.h"
+
+namespace sim {
+
+namespace {
+
+std::pair<std::string, std::string> splitWord(const std::string &line) {
+    const std::size_t space = line.find(' ');
+    if (space == std::string::npos)
+        return {line, {}};
+    return {line.substr(0, space), line.substr(space + 1)};
+}
+
+void earliest(std::optional<TimePoint> &next, std::optional<TimePoint> candidate) {
+    if (candidate && (!next || *candidate < *next))
+        next = candidate;
+}
+
+} // namespace
+
+Simulation::Simulation(const Options &options)
+    : now_(Clock::now()), transcript_(now_), faults_(options.faults),
+      parser_([this](Request request) { onRequest(std::move(request)); }),
+      device_(options.device, [this](const std::string &reply, std::uint64_t id) { onReply(reply, id); }),
+      terminal_(options.baudDelay, Terminal::Listener{
+                                       [this](char byte, TimePoint arrival) { parser_.feed(byte, arrival); },
+                                       [this](const std::string &bytes) { transcript_.reply(bytes, now_); },
+                                       [this] {
+                                           parser_.reset();
+                                           transcript_.event("hangup", now_);
+                                       },
+                                   }) {
+    if (!options.transcript.empty())
+        transcript_.open(options.transcript);
+    terminal_.open();
+    if (!options.port.empty())
+        link_ = std::make_unique<PortLink>(options.port, terminal_.slavePath());
+    if (!options.control.empty())
+        control_ =
+            std::make_unique<Control>(options.control, [this](const std::string &line) { return onControl(line); });
+}
+
+Simulation::~Simulation() = default;
+
+int Simulation::run() {
+    std::vector<pollfd> fds;
+    for (;;) {
+        std::optional<TimePoint> next = terminal_.nextDeadline();
+        earliest(next, parser_.nextDeadline());
+        earliest(next, device_.nextDeadline());
+
+        fds.clear();
+        fds.push_back({signals_.fd(), POLLIN, 0});
+        terminal_.addPollFds(fds);
+        if (control_)
+            control_->addPollFds(fds);
+
+        timespec timeout{};
+        if (next) {
+            const auto wait = std::max<Duration>(Duration::zero(), *next - Clock::now());
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+            timeout.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+            timeout.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+        }
+        if (::ppoll(fds.data(), fds.size(), next ? &timeout : nullptr, nullptr) < 0 && errno != EINTR)
+            throw std::runtime_error(std::string("ppoll: ") + std::strerror(errno));
+
+        now_ = Clock::now();
+        runTimers();
+        if (fds[0].revents & POLLIN) {
+            transcript_.event("signal " + std::to_string(signals_.take()), now_);
+            return 0;
+        }
+        terminal_.handlePoll(fds, now_);
+        if (control_)
+            control_->handlePoll(fds);
+        if (quit_) {
+            transcript_.event("quit", now_);
+            return 0;
+        }
+    }
+}
+
+void Simulation::runTimers() {
+    // Input first: bytes that arrived before a pause deadline must be seen before the pause is.
+    terminal_.onTime(now_);
+    parser_.onTime(now_);
+    device_.onTime(now_);
+}
+
+void Simulation::onRequest(Request request) {
+    transcript_.request(request.text, now_);
+    const std::uint64_t id = ++serial_;
+    if (request.command != Command::Invalid) {
+        ++requestCount_;
+        if (hangUpOnNextRequest_) {
+            hangUpOnNextRequest_ = false;
+            hangUpRequestId_ = id;
+        }
+    }
+    // A forced status stands in for whatever the device would have done.
+    if (faults_.forceStatus)
+        return onReply(statusReply(static_cast<std::uint8_t>(*faults_.forceStatus)), id);
+    device_.handle(request, id, now_);
+}
+
+void Simulation::onReply(const std::string &reply, std::uint64_t requestId) {
+    const bool hangUpAfter = requestId == hangUpRequestId_;
+    if (hangUpAfter)
+        hangUpRequestId_ = 0;
+    if (!terminal_.isOpen())
+        return transcript_.event("dropped " + reply, now_);
+    if (faults_.silent) {
+        transcript_.event("silent " + reply, now_);
+        if (hangUpAfter)
+            hangUp();
+        return;
+    }
+    std::string bytes = shapeReply(reply, faults_);
+    Terminal::Outgoing unit;
+    if (hangUpAfter) {
+        bytes.resize(bytes.size() / 2);
+        unit.hangUpAfter = true;
+    }
+    unit.pieces = splitInto(bytes, faults_.splitPieces);
+    unit.notBefore = now_ + std::chrono::milliseconds(faults_.delayMs);
+    terminal_.send(std::move(unit), now_);
+}
+
+void Simulation::hangUp() {
+    transcript_.event("hangup", now_);
+    terminal_.hangUp();
+    parser_.reset();
+}
+
+std::string Simulation::onControl(const std::string &line) {
+    const auto [command, argument] = splitWord(line);
+    if (command == "silent" || command == "delay" || command == "force-status" || command == "malformed" ||
+        command == "split" || command == "stray" || command == "double") {
+        const std::string error = setFault(faults_, command, argument);
+        if (!error.empty())
+            return "error " + command + ": " + error;
+        transcript_.event(line, now_);
+        return "ok";
+    }
+    if (command == "clear" && argument.empty()) {
+        faults_ = Faults{};
+        transcript_.event(line, now_);
+        return "ok";
+    }
+    if (command == "hangup")
+        return onHangUp(argument);
+    if (command == "reopen" && argument.empty())
+        return onReopen();
+    if (command == "get")
+        return onGet(argument);
+    if (command == "set") {
+        const auto [what, value] = splitWord(argument);
+        return onSet(what, value);
+    }
+    if (command == "quit" && argument.empty()) {
+        quit_ = true;
+        return "ok";
+    }
+    return "error unknown command: " + line;
+}
+
+std::string Simulation::onGet(const std::string &what) {
+    if (what == "position")
+        return "ok " + std::to_string(device_.position(now_));
+    if (what == "maintenance")
+        return device_.inMaintenance(now_) ? "ok 1" : "ok 0";
+    if (what == "moving")
+        return device_.moving() ? "ok 1" : "ok 0";
+    if (what == "pty")
+        return "ok " + terminal_.slavePath();
+    if (what == "requests")
+        return "ok " + std::to_string(requestCount_);
+    return "error unknown value: " + what;
+}
+
+std::string Simulation::onSet(const std::string &what, const std::string &value) {
+    if (what == "position") {
+        const auto steps = parseInteger(value, INT32_MIN, INT32_MAX);
+        if (!steps)
+            return "error set position: expected steps";
+        device_.setPosition(static_cast<std::int32_t>(*steps), now_);
+    } else if (what == "status") {
+        const auto status = parseInteger(value, 0, 255);
+        if (!status)
+            return "error set status: expected 0..255";
+        device_.setStatus(static_cast<std::uint8_t>(*status));
+    } else {
+        return "error unknown value: " + what;
+    }
+    transcript_.event("set " + what + " " + value, now_);
+    return "ok";
+}
+
+std::string Simulation::onHangUp(const std::string &argument) {
+    if (argument != "" && argument != "next")
+        return "error hangup: expected nothing or next";
+    if (!terminal_.isOpen())
+        return "error hangup: terminal already closed";
+    if (argument == "next") {
+        hangUpOnNextRequest_ = true;
+        transcript_.event("hangup next", now_);
+    } else {
+        hangUp();
+    }
+    return "ok";
+}
+
+std::string Simulation::onReopen() {
+    try {
+        if (terminal_.isOpen())
+            hangUp();
+        terminal_.open();
+        if (link_)
+            link_->repoint(terminal_.slavePath());
+    } catch (const std::exception &e) {
+        return std::string("error reopen: ") + e.what();
+    }
+    transcript_.event("reopen " + terminal_.slavePath(), now_);
+    return "ok " + terminal_.slavePath();
+}
+
+} // namespace sim

@@ -1,0 +1,61 @@
+// Wires the device, the terminal, the faults, the control socket and the transcript together and
+// runs them in one poll loop, with timers for motion, maintenance, line timing and delays.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Control.h"
+#include "Device.h"
+#include "Faults.h"
+#include "Options.h"
+#include "PortLink.h"
+#include "RequestParser.h"
+#include "StopSignals.h"
+#include "Terminal.h"
+#include "Transcript.h"
+
+namespace sim {
+
+class Simulation {
+public:
+    // Opens everything the run needs: transcript, terminal, port link, control socket.
+    // Throws std::runtime_error; what was opened is closed again.
+    explicit Simulation(const Options &options);
+    ~Simulation();
+
+    const std::string &slavePath() const { return terminal_.slavePath(); }
+    // Until a stop signal or the "quit" command; returns the exit code.
+    int run();
+
+private:
+    void onRequest(Request request);
+    void onReply(const std::string &reply, std::uint64_t requestId);
+    std::string onControl(const std::string &line);
+    std::string onGet(const std::string &what);
+    std::string onSet(const std::string &what, const std::string &value);
+    std::string onHangUp(const std::string &argument);
+    std::string onReopen();
+    void hangUp();
+    void runTimers();
+
+    // In start-up order; torn down in reverse, so the control socket and the port link go first.
+    TimePoint now_;
+    StopSignals signals_;
+    Transcript transcript_;
+    Faults faults_;
+    RequestParser parser_;
+    Device device_;
+    Terminal terminal_;
+    std::unique_ptr<PortLink> link_;
+    std::unique_ptr<Control> control_;
+
+    std::uint64_t serial_ = 0;       // every request, garbage included, for matching replies
+    std::uint64_t requestCount_ = 0; // complete, well-formed requests
+    bool hangUpOnNextRequest_ = false;
+    std::uint64_t hangUpRequestId_ = 0; // 0: none
+    bool quit_ = false;
+};
+
+} // namespace sim

@@ -1,0 +1,35 @@
+// The wire log: every request received, every reply sent and every injected event, one line each,
+// written through at once so that a test can read it while the simulator runs.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "Clock.h"
+
+namespace sim {
+
+class Transcript {
+public:
+    // Without open() every call does nothing.
+    explicit Transcript(TimePoint start) : start_(start) {}
+    ~Transcript();
+    Transcript(const Transcript &) = delete;
+    Transcript &operator=(const Transcript &) = delete;
+
+    // Throws std::runtime_error.
+    void open(const std::string &path);
+
+    void request(std::string_view bytes, TimePoint at) { write('>', bytes, at); }
+    void reply(std::string_view bytes, TimePoint at) { write('<', bytes, at); }
+    void event(std::string_view text, TimePoint at) { write('!', text, at); }
+
+private:
+    void write(char direction, std::string_view bytes, TimePoint at);
+
+    TimePoint start_;
+    std::FILE *file_ = nullptr;
+};
+
+} // namespace sim
