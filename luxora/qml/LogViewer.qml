@@ -1,0 +1,54 @@
+// The live log: the latest 100 records of the log manager, oldest first, errors in red.
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+import "Define.js" as Global
+
+Pane {
+    id: root
+
+    readonly property int maximumEntries: 100
+    readonly property alias count: entries.count
+
+    function entryText(timeStr, typeStr, messageStr) {
+        return timeStr + (typeStr === "INFO" ? " " : " " + typeStr + ": ") + messageStr;
+    }
+
+    function append(timeStr, typeStr, messageStr) {
+        if (entries.count >= maximumEntries)
+            entries.remove(0);
+        entries.append({ "timeStr": timeStr, "typeStr": typeStr, "messageStr": messageStr });
+        list.positionViewAtEnd();
+    }
+
+    background: Rectangle {
+        color: "#212121"
+        radius: 3
+    }
+
+    ListModel {
+        id: entries
+    }
+
+    Connections {
+        target: log
+        function onChanged() { root.append(log.time, log.type, log.message); }
+    }
+
+    ListView {
+        id: list
+        objectName: "logList"
+        anchors.fill: parent
+        clip: true
+        model: entries
+        ScrollBar.vertical: ScrollBar {
+            policy: ScrollBar.AlwaysOn
+        }
+
+        delegate: Label {
+            width: list.width
+            wrapMode: Text.WordWrap
+            text: root.entryText(timeStr, typeStr, messageStr)
+            color: typeStr === "INFO" ? "white" : "red"
+        }
+    }
+}

@@ -1,0 +1,82 @@
+// The read-out above the Control and Calibration pages: the circular instrument when there is height for it,
+// the flat gauge otherwise. It also produces the texts that the pages use as field hints.
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+import QtQuick.Controls.Material 2.15
+
+Pane {
+    id: root
+
+    property bool focusDegree: false
+
+    // Each read is a device exchange, so the values are read once per change notification and kept here;
+    // everything else works from the texts.
+    property real transmittanceValue: 0
+    property real degreeValue: 0
+    property int stepValue: 0
+
+    readonly property string transmittanceText: String(Math.round(transmittanceValue * 1000) / 10)
+    readonly property string degreeText: String(Math.round(degreeValue * 10) / 10)
+    readonly property string stepText: String(stepValue)
+    readonly property bool circular: availableHeight >= 250
+
+    Material.elevation: 1
+    opacity: backend.busy ? 0.3 : 1.0
+
+    Component.onCompleted: {
+        transmittanceValue = backend.transmittance;
+        degreeValue = backend.degree;
+        stepValue = backend.step;
+    }
+
+    Connections {
+        target: backend
+        function onMotorTransmittanceChanged() { root.transmittanceValue = backend.transmittance; }
+        function onMotorDegreeChanged() { root.degreeValue = backend.degree; }
+        function onMotorStepChanged() { root.stepValue = backend.step; }
+    }
+
+    CircularDegreeMornitor {
+        id: dial
+        objectName: "degreeDial"
+        visible: root.circular
+        anchors.centerIn: parent
+        width: Math.min(root.availableWidth, root.availableHeight) - 10
+        height: width
+        accentColor: root.Material.accent
+        foregroundColor: root.Material.foreground
+        backgroundColor: root.Material.background
+        focusDegree: root.focusDegree
+        transmittanceText: root.transmittanceText
+        degreeText: root.degreeText
+        stepText: root.stepText
+        degreeValue: Number(root.degreeText)
+
+        CircularTransmittanceMornitor {
+            objectName: "transmittanceGauge"
+            anchors.centerIn: parent
+            width: parent.width - 70
+            height: width
+            accentColor: root.Material.accent
+            foregroundColor: root.Material.foreground
+            backgroundColor: root.Material.background
+            focusDegree: root.focusDegree
+            transmittanceText: root.transmittanceText
+            degreeText: root.degreeText
+            stepText: root.stepText
+        }
+    }
+
+    FlatTransmittanceMornitor {
+        objectName: "flatGauge"
+        visible: !root.circular
+        anchors.fill: parent
+        accentColor: root.Material.accent
+        foregroundColor: root.Material.foreground
+        backgroundColor: root.Material.background
+        focusDegree: root.focusDegree
+        transmittanceText: root.transmittanceText
+        degreeText: root.degreeText
+        stepText: root.stepText
+    }
+}

@@ -1,0 +1,141 @@
+// The main window: header, monitor, the four pages behind the tab bar, and the busy overlay.
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+import QtQuick.Controls.Material 2.15
+import QtQuick.Layouts 1.15
+import QtQuick.Window 2.15
+
+ApplicationWindow {
+    id: mainWindow
+
+    readonly property int tabIndex: tabBar.currentIndex
+    readonly property bool monitorShown: tabIndex === 0 || tabIndex === 1
+
+    visible: true
+    minimumWidth: 423
+    minimumHeight: 500
+    height: 585
+    font.family: "Arial"
+    title: backend.motorConnected
+           ? "[" + (backend.connectedSerialAlias !== "" ? backend.connectedSerialAlias : backend.connectedSerialName)
+             + "] - KORVAN Luxora"
+           : "KORVAN Luxora"
+
+    Material.theme: backend.darkMode ? Material.Dark : Material.Light
+    Material.accent: backend.darkMode ? "#64a7eb" : "#004387"
+    Material.primary: backend.darkMode ? "#5a8ae1" : "#003087"
+
+    Component.onCompleted: backend.Init()
+
+    Page {
+        id: page
+        anchors.fill: parent
+        focusPolicy: Qt.ClickFocus
+        // The page fills the window; a fixed implicit width keeps the tab bar's width-dependent implicit
+        // width from feeding back into the page's own.
+        implicitWidth: mainWindow.minimumWidth
+
+        header: Header {
+            objectName: "header"
+            height: 100
+        }
+
+        footer: TabBar {
+            id: tabBar
+            objectName: "tabBar"
+            Material.elevation: 8
+            currentIndex: 1
+
+            TabButton {
+                objectName: "controlTab"
+                text: qsTr("Control")
+                font.capitalization: Font.MixedCase
+            }
+            TabButton {
+                objectName: "calibrationTab"
+                text: qsTr("Calibration")
+                font.capitalization: Font.MixedCase
+            }
+            TabButton {
+                objectName: "systemTab"
+                text: qsTr("System")
+                font.capitalization: Font.MixedCase
+            }
+            TabButton {
+                objectName: "aboutTab"
+                text: qsTr("About")
+                font.capitalization: Font.MixedCase
+            }
+        }
+
+        ColumnLayout {
+            anchors.fill: parent
+            spacing: 0
+
+            Mornitor {
+                id: monitor
+                objectName: "monitor"
+                visible: mainWindow.monitorShown
+                focusDegree: mainWindow.tabIndex === 1
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                Layout.minimumHeight: 100
+                Layout.maximumHeight: mainWindow.tabIndex === 0 ? 400 : Number.POSITIVE_INFINITY
+            }
+
+            Pane {
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                Layout.minimumHeight: mainWindow.tabIndex === 0 ? 210 : mainWindow.tabIndex === 1 ? 200 : 0
+                Layout.maximumHeight: mainWindow.tabIndex === 0 ? 290
+                                    : mainWindow.tabIndex === 1 ? 200 : Number.POSITIVE_INFINITY
+                padding: 0
+
+                StackLayout {
+                    id: pages
+                    objectName: "pages"
+                    anchors.fill: parent
+                    currentIndex: tabBar.currentIndex
+
+                    // Leaving or entering a page always locks the free rotation again.
+                    onCurrentIndexChanged: calibration.enableSetDegree = false
+
+                    ControlPanel {
+                        objectName: "controlPanel"
+                        readonlyTransmittanceText: monitor.transmittanceText
+                    }
+                    Calibration {
+                        id: calibration
+                        objectName: "calibrationPage"
+                        readonlyDegreeText: monitor.degreeText
+                    }
+                    SystemSettings {
+                        objectName: "systemSettings"
+                    }
+                    AboutPage {
+                        objectName: "aboutPage"
+                    }
+                }
+            }
+        }
+    }
+
+    BusyIndicator {
+        objectName: "busyIndicator"
+        anchors.centerIn: parent
+        width: 250
+        height: 250
+        z: 100
+        opacity: 0.85
+        running: backend.busy && mainWindow.monitorShown
+
+        Label {
+            objectName: "connectingText"
+            anchors.centerIn: parent
+            text: "Connecting..."
+            font.pointSize: 20
+            opacity: 0.85
+            visible: backend.busy && !backend.motorConnected
+        }
+    }
+}
