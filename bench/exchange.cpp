@@ -6,15 +6,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <string>
-#include <utility>
-#include <vector>
-
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
+#include <string>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "Simulator.h"
 #include "TempXdg.h"
@@ -89,7 +88,9 @@ int OpenRaw(const std::string &path) {
     return fd;
 }
 
-void Print(const char *what, Figures f) { std::printf("  %-34s median %8.3f ms   p99 %8.3f ms\n", what, f.medianMs, f.p99Ms); }
+void Print(const char *what, Figures f) {
+    std::printf("  %-34s median %8.3f ms   p99 %8.3f ms\n", what, f.medianMs, f.p99Ms);
+}
 
 void Row(const char *what, Figures lib, double reference, const char *referenceName) {
     Print(what, lib);
@@ -113,12 +114,12 @@ int main(int argc, char **argv) {
         KORVAN::Optivane handle;
         if (fd < 0 || !handle.Connect(libSim.ptyPath()))
             return 1;
-        const auto [rawStatus, libStatus] =
-            MeasurePair(rounds, [&] { return RawExchange(fd, "0gs", 7); },
-                        [&] { return handle.GetCurrentStatus(1000) == KORVAN::Ok; });
-        const auto [rawSteps, libSteps] =
-            MeasurePair(rounds, [&] { return RawExchange(fd, "0gp", 13); },
-                        [&] { return handle.GetMotorSteps(&steps, 1000) == KORVAN::Ok; });
+        const auto [rawStatus, libStatus] = MeasurePair(
+            rounds, [&] { return RawExchange(fd, "0gs", 7); },
+            [&] { return handle.GetCurrentStatus(1000) == KORVAN::Ok; });
+        const auto [rawSteps, libSteps] = MeasurePair(
+            rounds, [&] { return RawExchange(fd, "0gp", 13); },
+            [&] { return handle.GetMotorSteps(&steps, 1000) == KORVAN::Ok; });
         ::close(fd);
         Print("raw termios \"0gs\"", rawStatus);
         Row("GetCurrentStatus", libStatus, rawStatus.medianMs, "raw");

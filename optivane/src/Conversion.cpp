@@ -1,5 +1,6 @@
 // Angle moves and reads through the device's step scale.
 #include "Conversion.h"
+
 #include "Member.h"
 #include "Reply.h"
 

@@ -18,7 +18,9 @@ inline std::optional<int> DegreeToSteps(double degree, double stepsPerDegree) {
     return static_cast<int>(steps);
 }
 
-inline double StepsToDegree(int steps, double stepsPerDegree) { return steps / stepsPerDegree; }
+inline double StepsToDegree(int steps, double stepsPerDegree) {
+    return steps / stepsPerDegree;
+}
 
 // Transmittance 0 lands on offsetDeg, 1 on offsetDeg + rangeDeg, following the arcsine between.
 inline double TransmittanceToDegree(double transmittance, double offsetDeg, double rangeDeg) {

@@ -15,8 +15,7 @@
 
 namespace KORVAN {
 
-AttenuatorStatus Optivane::__Member__::__SendAndListen_(const std::string &request, std::string *reply,
-                                                         int timeoutMs) {
+AttenuatorStatus Optivane::__Member__::__SendAndListen_(const std::string &request, std::string *reply, int timeoutMs) {
     if (!port)
         return SerialClosed;
 

@@ -1,10 +1,11 @@
 // Opening, configuring and closing the port, with the handshake that proves a device answers.
+#include "Member.h"
+
 #include <chrono>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
 
-#include "Member.h"
 #include "Platform.h"
 #include "Reply.h"
 

@@ -9,6 +9,7 @@
 #include <asio/io_context.hpp>
 #include <asio/serial_port.hpp>
 
+#include "Reply.h"
 #include "optivane/optivane.h"
 
 namespace KORVAN {
@@ -37,7 +38,9 @@ public:
     // One request and its reply line within timeoutMs (Exchange.cpp).
     AttenuatorStatus __SendAndListen_(const std::string &request, std::string *reply, int timeoutMs);
 
-    // One routine per expected reply form (Protocol.cpp).
+    // One routine per expected reply form, all through __Expect_ (Protocol.cpp).
+    AttenuatorStatus __Expect_(const std::string &request, wire::ReplyForm expected, int *number, MotorInfo *info,
+                               int timeoutMs);
     AttenuatorStatus __ExpectStatus_(const std::string &request, int timeoutMs);
     AttenuatorStatus __ExpectPosition_(const std::string &request, int *position, int timeoutMs);
     AttenuatorStatus __ExpectOffset_(const std::string &request, int *offset, int timeoutMs);

@@ -52,7 +52,8 @@ AttenuatorStatus Optivane::GetMotorInfo(MotorInfo *info, int timeoutMs) {
     const int perExchangeMs = timeoutMs / 2;
     const AttenuatorStatus identity = member->__ExpectInfo_(wire::kGetInfo, info, perExchangeMs);
     int offsetSteps = 0;
-    const AttenuatorStatus offset = member->__ExpectOffset_(wire::kGetOffset, info ? &offsetSteps : nullptr, perExchangeMs);
+    const AttenuatorStatus offset =
+        member->__ExpectOffset_(wire::kGetOffset, info ? &offsetSteps : nullptr, perExchangeMs);
     if (info != nullptr) {
         const auto degrees = static_cast<float>(conversion::StepsToDegree(offsetSteps, member->stepsPerDegree));
         info->mechanicalOffset = std::to_string(degrees);

@@ -19,9 +19,13 @@ int ComNumber(const std::string &name) {
     return number <= kMaxComNumber ? number : -1;
 }
 
-std::string Folder() { return platform::PortFolder(); }
+std::string Folder() {
+    return platform::PortFolder();
+}
 
-std::string DevicePath(const std::string &name) { return platform::DevicePath(name); }
+std::string DevicePath(const std::string &name) {
+    return platform::DevicePath(name);
+}
 
 bool Exists(int comNumber) {
     if (comNumber < 0 || comNumber > kMaxComNumber)

@@ -29,7 +29,9 @@ std::string HexWord(int steps) {
     return out.str();
 }
 
-std::string DecimalText(int steps) { return std::to_string(steps); }
+std::string DecimalText(int steps) {
+    return std::to_string(steps);
+}
 
 int HexField(const std::string &reply, std::size_t pos, std::size_t len) {
     const std::string field = reply.substr(pos, len);
@@ -56,7 +58,9 @@ AttenuatorStatus StatusOf(const std::string &statusReply) {
     return static_cast<AttenuatorStatus>(HexField(statusReply, 3, 2));
 }
 
-int NumberOf(const std::string &reply) { return HexField(reply, 3, 8); }
+int NumberOf(const std::string &reply) {
+    return HexField(reply, 3, 8);
+}
 
 void FillInfo(const std::string &reply, MotorInfo *info) {
     // Read both numbers before assigning anything, so an unreadable reply leaves the record as it was.
@@ -68,6 +72,23 @@ void FillInfo(const std::string &reply, MotorInfo *info) {
     info->hr = reply.substr(19, 2);
     info->td = std::to_string(td);
     info->ppd = std::to_string(ppd);
+}
+
+AttenuatorStatus Interpret(const std::string &reply, ReplyForm expected, int *number, MotorInfo *info) {
+    const ReplyForm form = Classify(reply);
+    if (expected != ReplyForm::Status && form == expected) {
+        if (expected == ReplyForm::Info) {
+            if (info != nullptr)
+                FillInfo(reply, info);
+        } else if (number != nullptr) {
+            *number = NumberOf(reply);
+        }
+        return Ok;
+    }
+    if (form != ReplyForm::Status)
+        return SerialUndefinedError;
+    const AttenuatorStatus status = StatusOf(reply);
+    return status == Ok && expected != ReplyForm::Status ? SerialUndefinedError : status;
 }
 
 } // namespace KORVAN::wire

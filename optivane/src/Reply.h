@@ -37,6 +37,12 @@ std::string DecimalText(int steps);
 // Throws std::invalid_argument / std::out_of_range as std::stoul does.
 int HexField(const std::string &reply, std::size_t pos, std::size_t len);
 
+// What a reply means to a request that expects the given form (Status for plain commands): the device
+// status of a status reply, Ok for the expected data reply (its number or record stored where an
+// output is given), otherwise SerialUndefinedError. A status reply of 0 carries no number, so it is
+// no answer to a data request. Throws as HexField does when a field to be stored is unreadable.
+AttenuatorStatus Interpret(const std::string &reply, ReplyForm expected, int *number, MotorInfo *info);
+
 // Payload readers; each expects a reply of the matching form.
 AttenuatorStatus StatusOf(const std::string &statusReply);
 int NumberOf(const std::string &positionOrOffsetReply);

@@ -1,12 +1,12 @@
 // POSIX side of the platform layer: COM names live as links in a per-user port folder.
 #include <cstdlib>
-
 #include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include "Platform.h"
 #include "optivane/optivane.h"
@@ -32,7 +32,9 @@ void ReleaseExclusive(asio::serial_port &port) {
     ::ioctl(port.native_handle(), TIOCNXCL);
 }
 
-void DiscardInput(asio::serial_port &port) { ::tcflush(port.native_handle(), TCIFLUSH); }
+void DiscardInput(asio::serial_port &port) {
+    ::tcflush(port.native_handle(), TCIFLUSH);
+}
 
 std::string PortFolder() {
     const char *dataHome = std::getenv("XDG_DATA_HOME");

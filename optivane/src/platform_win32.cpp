@@ -6,15 +6,23 @@
 namespace KORVAN::platform {
 
 // CreateFile opens a COM port with no sharing, so the open itself is exclusive.
-bool ClaimExclusive(asio::serial_port &) { return true; }
+bool ClaimExclusive(asio::serial_port &) {
+    return true;
+}
 
 void ReleaseExclusive(asio::serial_port &) {}
 
-void DiscardInput(asio::serial_port &port) { ::PurgeComm(port.native_handle(), PURGE_RXCLEAR); }
+void DiscardInput(asio::serial_port &port) {
+    ::PurgeComm(port.native_handle(), PURGE_RXCLEAR);
+}
 
-std::string PortFolder() { return {}; }
+std::string PortFolder() {
+    return {};
+}
 
-std::string DevicePath(const std::string &portName) { return portName; }
+std::string DevicePath(const std::string &portName) {
+    return portName;
+}
 
 bool PortExists(const std::string &portName) {
     char target[512];

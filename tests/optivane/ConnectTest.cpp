@@ -2,9 +2,9 @@
 #include <fstream>
 #include <stdexcept>
 #include <thread>
+#include <unistd.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "DeviceFixture.h"
 

@@ -1,9 +1,9 @@
 // Reply recognition and number fields, table-driven on plain strings.
+#include "Reply.h"
+
 #include <stdexcept>
 
 #include <gtest/gtest.h>
-
-#include "Reply.h"
 
 using namespace KORVAN;
 using wire::ReplyForm;
@@ -44,9 +44,9 @@ TEST(HexField, ReadsLikeAnUnsignedThirtyTwoBitConversion) {
     EXPECT_EQ(wire::NumberOf("0PO0000328E\r\n"), 12942);
     EXPECT_EQ(wire::NumberOf("0POFFFFFFFB\r\n"), -5);
     EXPECT_EQ(wire::NumberOf("0PO0000328e\r\n"), 12942);
-    EXPECT_EQ(wire::NumberOf("0PO   328E\r\n\r\n"), 12942);  // leading blanks accepted
-    EXPECT_EQ(wire::NumberOf("0PO328Exyz\r\n\r\n"), 12942);  // stops at the first non-digit
-    EXPECT_EQ(wire::NumberOf("0PO-0000005\r\n"), -5);         // a sign negates modulo 2^32
+    EXPECT_EQ(wire::NumberOf("0PO   328E\r\n\r\n"), 12942); // leading blanks accepted
+    EXPECT_EQ(wire::NumberOf("0PO328Exyz\r\n\r\n"), 12942); // stops at the first non-digit
+    EXPECT_EQ(wire::NumberOf("0PO-0000005\r\n"), -5);       // a sign negates modulo 2^32
     EXPECT_EQ(wire::NumberOf("0PO0x00328E\r\n"), 12942);
     EXPECT_EQ(wire::StatusOf("0GS2A\r\n"), 42);
     EXPECT_EQ(wire::StatusOf("0GSFF\r\n"), 255);
@@ -81,6 +81,51 @@ TEST(FillInfo, LeavesTheRecordAloneWhenTheScaleIsUnreadable) {
     info.serialNumber = "before";
     EXPECT_THROW(wire::FillInfo("0IN0EOV240117202401GGGGGGGGGGGG\r\n", &info), std::invalid_argument);
     EXPECT_EQ(info.serialNumber, "before");
+}
+
+} // namespace
+
+namespace {
+
+struct RuleCase {
+    const char *reply;
+    ReplyForm expected;
+    AttenuatorStatus result;
+    int number; // stored number when result is Ok and a number is expected
+};
+
+class ResultRuleTest : public ::testing::TestWithParam<RuleCase> {};
+
+TEST_P(ResultRuleTest, GivesTheStatusThatTheRulesSay) {
+    const RuleCase &c = GetParam();
+    int number = -777;
+    EXPECT_EQ(wire::Interpret(c.reply, c.expected, &number, nullptr), c.result) << c.reply;
+    EXPECT_EQ(number, c.result == Ok && c.expected != ReplyForm::Status ? c.number : -777) << c.reply;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, ResultRuleTest,
+                         ::testing::Values(RuleCase{"0GS00\r\n", ReplyForm::Status, Ok, 0},
+                                           RuleCase{"0GS09\r\n", ReplyForm::Status, Busy, 0},
+                                           RuleCase{"0GS2A\r\n", ReplyForm::Status, static_cast<AttenuatorStatus>(42),
+                                                    0},
+                                           RuleCase{"0PO0000328E\r\n", ReplyForm::Status, SerialUndefinedError, 0},
+                                           RuleCase{"0PO0000328E\r\n", ReplyForm::Position, Ok, 12942},
+                                           RuleCase{"0POFFFFFFFB\r\n", ReplyForm::Position, Ok, -5},
+                                           RuleCase{"0GS03\r\n", ReplyForm::Position, CommandError, 0},
+                                           RuleCase{"0GS00\r\n", ReplyForm::Position, SerialUndefinedError, 0},
+                                           RuleCase{"0HO0000328E\r\n", ReplyForm::Position, SerialUndefinedError, 0},
+                                           RuleCase{"0PO09\r\n", ReplyForm::Position, SerialUndefinedError, 0},
+                                           RuleCase{"0HOFFFFFFFB\r\n", ReplyForm::Offset, Ok, -5},
+                                           RuleCase{"0GS0B\r\n", ReplyForm::Offset, MotorError, 0},
+                                           RuleCase{"", ReplyForm::Position, SerialUndefinedError, 0}));
+
+TEST(ResultRules, AnInformationReplyFillsTheRecordOnlyWhenOneIsGiven) {
+    MotorInfo info;
+    EXPECT_EQ(wire::Interpret("0IN0EOV24011720240102016800023000\r\n", ReplyForm::Info, nullptr, &info), Ok);
+    EXPECT_EQ(info.ppd, "143360");
+    // Without a record nothing is parsed, so even an unreadable scale is just Ok.
+    EXPECT_EQ(wire::Interpret("0IN0EOV240117202401GGGGGGGGGGGGGG\r\n", ReplyForm::Info, nullptr, nullptr), Ok);
+    EXPECT_THROW(wire::Interpret("0GSZZ\r\n", ReplyForm::Info, nullptr, &info), std::invalid_argument);
 }
 
 } // namespace
