@@ -1,0 +1,260 @@
+// The motion and maintenance commands that arrive from the user interface, the range limits and the
+// system-behaviour switches. All run on the GUI thread and call the device synchronously.
+#include <QDebug>
+
+#include "backend/Backend.h"
+#include "backend/DeviceCall.h"
+
+namespace {
+
+// Read-backs within this of zero count as the attenuator being closed.
+constexpr float kZeroTolerance = 0.001f;
+// A device that never confirms zero (it answers Busy to everything during maintenance, for example)
+// must not hold the user interface forever.
+constexpr int kMaxStopRounds = 10;
+
+bool LinkLost(KORVAN::AttenuatorStatus status) {
+    return status == KORVAN::SerialClosed || status == KORVAN::SerialTimeout;
+}
+
+bool IsFraction(float value) {
+    // Written so that not-a-number fails too: a NaN limit would switch the clamp off.
+    return value >= 0.0f && value <= 1.0f;
+}
+
+} // namespace
+
+void Backend::StatusTrail(KORVAN::AttenuatorStatus status) {
+    motorStatus = status;
+    qInfo() << " =>" << StatusDescription(status);
+}
+
+void Backend::ApplyTransmittance(float transmittance) {
+    float target = 0.0f;
+    double offset = 0.0;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        target = transmittanceRangeMin > transmittance    ? transmittanceRangeMin
+                 : transmittanceRangeMax < transmittance ? transmittanceRangeMax
+                                                          : transmittance;
+        offset = offsetDegree;
+    }
+    qInfo() << "Set transmittance to" << target;
+    StatusTrail(devicecall::Guarded(
+        [&] { return device.SetTransmittance(target, offset, kTransmittanceSpanDeg, kDeviceTimeoutMs); }));
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        lastUserTransmittance = target;
+    }
+    emit motorTransmittanceChanged();
+    emit motorDegreeChanged();
+    emit motorStepChanged();
+
+    int steps = 0;
+    float degree = 0.0f;
+    float readBack = 0.0f;
+    if (!busy) {
+        devicecall::Guarded([&] { return device.GetMotorSteps(&steps, kDeviceTimeoutMs); });
+    }
+    if (!busy) {
+        devicecall::Guarded([&] { return device.GetMotorDegree(&degree, kDeviceTimeoutMs); });
+    }
+    if (!busy) {
+        devicecall::Guarded(
+            [&] { return device.GetTransmittance(&readBack, offset, kTransmittanceSpanDeg, kDeviceTimeoutMs); });
+    }
+    qInfo() << " => tr,deg,stp=" << Qt::fixed << readBack << "," << degree << "," << steps;
+}
+
+void Backend::ApplyDegree(float degree) {
+    qInfo() << "Set absolute degree to" << degree;
+    StatusTrail(devicecall::Guarded([&] { return device.SetMotorDegree(degree, kDeviceTimeoutMs); }));
+    emit motorTransmittanceChanged();
+    emit motorDegreeChanged();
+    emit motorStepChanged();
+}
+
+void Backend::ApplyStep(int step) {
+    qInfo() << "Set steps to" << step;
+    StatusTrail(devicecall::Guarded([&] { return device.SetMotorSteps(step, kDeviceTimeoutMs); }));
+    emit motorTransmittanceChanged();
+    emit motorDegreeChanged();
+    emit motorStepChanged();
+}
+
+void Backend::ApplyOffsetDegree(double degree) {
+    qInfo() << "Set transmittance offset degree to" << degree;
+    qInfo() << " =>" << StatusDescription(motorStatus);
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        offsetDegree = degree;
+    }
+    emit offsetDegreeChanged();
+}
+
+void Backend::ApplyTransmittanceRangeMax(float value) {
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        if (value == transmittanceRangeMax) {
+            return;
+        }
+    }
+    if (!IsFraction(value) || value <= getTransmittanceRangeMin()) {
+        emit transmittanceRangeMaxChanged();
+        return;
+    }
+    qInfo() << "Set transmittance range max to" << Qt::fixed << value;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        transmittanceRangeMax = value;
+    }
+    emit transmittanceRangeMaxChanged();
+    if (getTransmittance() > value) {
+        ApplyTransmittance(value);
+    }
+}
+
+void Backend::ApplyTransmittanceRangeMin(float value) {
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        if (value == transmittanceRangeMin) {
+            return;
+        }
+    }
+    if (!IsFraction(value) || value >= getTransmittanceRangeMax()) {
+        emit transmittanceRangeMinChanged();
+        return;
+    }
+    qInfo() << "Set transmittance range min to" << Qt::fixed << value;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        transmittanceRangeMin = value;
+    }
+    emit transmittanceRangeMinChanged();
+    if (value > getTransmittance()) {
+        ApplyTransmittance(value);
+    }
+}
+
+void Backend::EmergencyStop() {
+    qInfo() << "Stop motor";
+    const double offset = [this] {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        return offsetDegree;
+    }();
+    float transmittance = 0.0f;
+    for (int round = 1;; ++round) {
+        if (busy || motorStatus != KORVAN::Ok) {
+            const KORVAN::AttenuatorStatus stopped =
+                devicecall::Guarded([&] { return device.Stop(kDeviceTimeoutMs); });
+            StatusTrail(stopped);
+            if (LinkLost(stopped)) {
+                break;
+            }
+        }
+        qInfo() << " => set transmittance to 0, current transmittance offset=" << offset;
+        if (LinkLost(devicecall::Guarded(
+                [&] { return device.SetTransmittance(0.0f, offset, kTransmittanceSpanDeg, kDeviceTimeoutMs); }))) {
+            break;
+        }
+        if (LinkLost(devicecall::Guarded([&] {
+                return device.GetTransmittance(&transmittance, offset, kTransmittanceSpanDeg, kDeviceTimeoutMs);
+            }))) {
+            break;
+        }
+        if ((-kZeroTolerance < transmittance && transmittance < kZeroTolerance) || round >= kMaxStopRounds) {
+            break;
+        }
+    }
+    emit motorTransmittanceChanged();
+    emit motorDegreeChanged();
+    emit motorStepChanged();
+    ClearBusy();
+    qInfo() << "STOP done";
+    StatusTrail(devicecall::Guarded([&] { return device.GetCurrentStatus(kDeviceTimeoutMs); }));
+}
+
+void Backend::StartMotorOptimization() {
+    qInfo() << "Start motor optimization";
+    StatusTrail(devicecall::Guarded([&] { return device.StartOptimization(kDeviceTimeoutMs); }));
+    emit motorErrorCodeChanged();
+    if (motorStatus != KORVAN::Ok) {
+        busy = true;
+        emit busyChanged();
+    }
+}
+
+void Backend::StartMotorCleaningMechanics() {
+    qInfo() << "Start motor cleaning";
+    StatusTrail(devicecall::Guarded([&] { return device.StartCleaningMechanics(kDeviceTimeoutMs); }));
+    emit motorErrorCodeChanged();
+    if (motorStatus != KORVAN::Ok) {
+        busy = true;
+        emit busyChanged();
+    }
+}
+
+void Backend::MechanicalCalibration() {
+    qInfo() << "Mechanical calibration";
+    StatusTrail(devicecall::Guarded([&] { return device.MechanicalCalibration(kDeviceTimeoutMs); }));
+    emit motorErrorCodeChanged();
+    if (motorStatus != KORVAN::Ok) {
+        busy = true;
+        emit busyChanged();
+        return;
+    }
+    float restore = 0.0f;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        restore = mechanicalCalibrationTransmittanceZero ? 0.0f : lastUserTransmittance;
+    }
+    ApplyTransmittance(restore);
+}
+
+void Backend::setAutoConnectPossibleSerial(bool value) {
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        if (autoConnectPossibleSerial == value) {
+            return;
+        }
+        autoConnectPossibleSerial = value;
+    }
+    qInfo() << "Change system-Init; auto connect:" << value;
+    emit autoConnectPossibleSerialChanged();
+}
+
+void Backend::setInitTransmittanceZero(bool value) {
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        if (initTransmittanceZero == value) {
+            return;
+        }
+        initTransmittanceZero = value;
+    }
+    qInfo() << "Change system-Init; tr to zero:" << value;
+    emit initTransmittanceZeroChanged();
+}
+
+void Backend::setTerminateTransmittanceZero(bool value) {
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        if (terminateTransmittanceZero == value) {
+            return;
+        }
+        terminateTransmittanceZero = value;
+    }
+    qInfo() << "Change system-Terminate; tr to zero:" << value;
+    emit terminateTransmittanceZeroChanged();
+}
+
+void Backend::setMechanicalCalibrationTransmittanceZero(bool value) {
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        if (mechanicalCalibrationTransmittanceZero == value) {
+            return;
+        }
+        mechanicalCalibrationTransmittanceZero = value;
+    }
+    qInfo() << "Change system-Mechanical calib; tr to zero:" << value;
+    emit mechanicalCalibrationTransmittanceZeroChanged();
+}
