@@ -37,7 +37,7 @@ Pane {
                 id: logo
                 objectName: "logo"
                 anchors.horizontalCenter: parent.horizontalCenter
-                width: 200
+                width: Math.min(root.width, 600)
                 fillMode: Image.PreserveAspectFit
                 sourceSize.width: width / 2
                 source: root.Material.theme === Material.Dark ? "qrc:/assets/logo-white.png" : "qrc:/assets/logo-color.png"

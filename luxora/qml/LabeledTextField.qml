@@ -41,6 +41,9 @@ Pane {
     }
 
     padding: 0
+    // The apply button is a second child, so the size has to be named: it is the grid's.
+    contentWidth: grid.implicitWidth
+    contentHeight: grid.implicitHeight
     background: Rectangle {
         color: "transparent"
     }

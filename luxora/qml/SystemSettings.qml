@@ -26,7 +26,7 @@ Pane {
         Pane {
             Material.elevation: 1
             Layout.fillWidth: true
-            Layout.fillHeight: true
+            Layout.preferredHeight: 230
             Layout.maximumHeight: 230
 
             ListView {
