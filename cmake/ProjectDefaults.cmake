@@ -12,7 +12,12 @@ function(luxora_target_defaults target)
         target_compile_options(${target} PRIVATE -fsanitize=thread -fno-omit-frame-pointer
             $<$<CXX_COMPILER_ID:GNU>:-Wno-tsan>)
         target_link_options(${target} PRIVATE -fsanitize=thread)
+    elseif(LUXORA_SANITIZER STREQUAL "fuzzer")
+        # Coverage for libFuzzer in every target; the fuzzers themselves also link its driver.
+        target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+            -fno-sanitize-recover=undefined)
+        target_link_options(${target} PRIVATE -fsanitize=address,undefined)
     elseif(NOT LUXORA_SANITIZER STREQUAL "")
-        message(FATAL_ERROR "LUXORA_SANITIZER must be empty, address or thread")
+        message(FATAL_ERROR "LUXORA_SANITIZER must be empty, address, thread or fuzzer")
     endif()
 endfunction()

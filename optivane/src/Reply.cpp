@@ -88,6 +88,9 @@ AttenuatorStatus Interpret(const std::string &reply, ReplyForm expected, int *nu
     if (form != ReplyForm::Status)
         return SerialUndefinedError;
     const AttenuatorStatus status = StatusOf(reply);
+    // The field is one byte. A sign would let a damaged reply pose as a library code such as SerialClosed.
+    if (status < 0 || status > 255)
+        return SerialUndefinedError;
     return status == Ok && expected != ReplyForm::Status ? SerialUndefinedError : status;
 }
 

@@ -117,7 +117,10 @@ INSTANTIATE_TEST_SUITE_P(Rules, ResultRuleTest,
                                            RuleCase{"0PO09\r\n", ReplyForm::Position, SerialUndefinedError, 0},
                                            RuleCase{"0HOFFFFFFFB\r\n", ReplyForm::Offset, Ok, -5},
                                            RuleCase{"0GS0B\r\n", ReplyForm::Offset, MotorError, 0},
-                                           RuleCase{"", ReplyForm::Position, SerialUndefinedError, 0}));
+                                           RuleCase{"", ReplyForm::Position, SerialUndefinedError, 0},
+                      // A signed status field would otherwise read as a library code (-3 is SerialClosed).
+                      RuleCase{"0GS-3\r\n", ReplyForm::Status, SerialUndefinedError, 0},
+                      RuleCase{"0GS-9\r\n", ReplyForm::Position, SerialUndefinedError, 0}));
 
 TEST(ResultRules, AnInformationReplyFillsTheRecordOnlyWhenOneIsGiven) {
     MotorInfo info;
