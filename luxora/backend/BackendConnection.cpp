@@ -29,10 +29,19 @@ void ReportMissingPermission(const QString &portName) {
         return;
     }
     const QFileInfo target(device.canonicalFilePath());
-    qCritical().noquote() << QStringLiteral("No permission to open %1 (%2). Add your user to the device's group "
-                                            "\"%3\" (usually dialout), for example with: sudo usermod -aG %3 "
-                                            "$USER, then log out and log in again for it to take effect.")
-                                 .arg(portName, target.filePath(), target.group());
+    if (target.permission(QFileDevice::ReadGroup | QFileDevice::WriteGroup)) {
+        qCritical().noquote() << QStringLiteral("No permission to open %1 (%2). Add your user to the device's group "
+                                                "\"%3\" (usually dialout), for example with: sudo usermod -aG %3 "
+                                                "$USER, then log out and log in again for it to take effect.")
+                                     .arg(portName, target.filePath(), target.group());
+    } else {
+        qCritical().noquote() << QStringLiteral("No permission to open %1 (%2). Its group \"%3\" may not use it "
+                                                "either; serial devices usually belong to the group dialout: give "
+                                                "the device to that group (for example with a udev rule), add your "
+                                                "user with: sudo usermod -aG dialout $USER, then log out and log in "
+                                                "again for it to take effect.")
+                                     .arg(portName, target.filePath(), target.group());
+    }
 }
 
 } // namespace
