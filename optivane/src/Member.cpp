@@ -42,10 +42,16 @@ Optivane::__Member__::~__Member__() {
 }
 
 bool Optivane::__Member__::__Open_(const std::string &portName) {
+    // A port-folder entry that does not lead to a character device is not opened at all.
+    if (Ports::ComNumber(portName) >= 0 && !platform::PortExists(portName))
+        return false;
     auto opened = std::make_unique<asio::serial_port>(ioContext);
     asio::error_code openError;
     opened->open(platform::DevicePath(portName), openError);
     if (openError)
+        return false;
+    // Checked again on what was opened, in case the entry changed in between, and for plain paths.
+    if (!platform::IsSerialDevice(*opened))
         return false;
     if (!platform::ClaimExclusive(*opened))
         return false; // held by another program; the handle keeps the port it had

@@ -7,6 +7,9 @@
 
 namespace KORVAN::platform {
 
+// Whether the freshly opened port is a character device; anything else is no serial port and is let go.
+bool IsSerialDevice(asio::serial_port &port);
+
 // Claims the freshly opened port for this handle alone, as COM ports are on Windows.
 // False when another program already holds it.
 bool ClaimExclusive(asio::serial_port &port);

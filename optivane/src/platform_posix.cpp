@@ -13,6 +13,11 @@
 
 namespace KORVAN::platform {
 
+bool IsSerialDevice(asio::serial_port &port) {
+    struct stat info {};
+    return ::fstat(port.native_handle(), &info) == 0 && S_ISCHR(info.st_mode);
+}
+
 bool ClaimExclusive(asio::serial_port &port) {
     const int fd = port.native_handle();
     // A child process (the updater, a simulator started by a test) must not inherit the port and, with

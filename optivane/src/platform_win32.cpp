@@ -5,6 +5,8 @@
 
 namespace KORVAN::platform {
 
+bool IsSerialDevice(asio::serial_port &port) { return ::GetFileType(port.native_handle()) == FILE_TYPE_CHAR; }
+
 // CreateFile opens a COM port with no sharing, so the open itself is exclusive.
 bool ClaimExclusive(asio::serial_port &) {
     return true;

@@ -91,6 +91,17 @@ TEST_F(ConnectTest, OnlyLinksToCharacterDevicesCountAsPorts) {
     ASSERT_EQ(::symlink((xdg.root() + "/gone").c_str(), (xdg.portFolder() + "/COM5").c_str()), 0);
     EXPECT_FALSE(Ports::Exists(4));
     EXPECT_FALSE(Ports::Exists(5));
+    Optivane other;
+    EXPECT_FALSE(other.Connect("COM4"));
+    EXPECT_FALSE(other.Connect("COM5"));
+    // Nor is anything but a character device opened by its path.
+    EXPECT_FALSE(other.Connect(xdg.root() + "/plain-file"));
+    ASSERT_EQ(::mkfifo((xdg.root() + "/fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(other.Connect(xdg.root() + "/fifo"));
+    std::ifstream file(xdg.root() + "/plain-file");
+    std::string content;
+    std::getline(file, content);
+    EXPECT_EQ(content, "not a device");
     EXPECT_FALSE(Ports::Exists(-1));
     EXPECT_FALSE(Ports::Exists(256));
 }
