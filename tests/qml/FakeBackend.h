@@ -1,5 +1,5 @@
 // A stand-in for the Backend with the same QML-facing names, types and notify signals. It keeps every value
-// the screens write, lists the operations they call, and counts the reads that are device exchanges.
+// the screens write, lists the writes and operations they make, and counts the reads that are device exchanges.
 #pragma once
 
 #include <QObject>
@@ -16,15 +16,14 @@ class FakeBackend : public QObject {
     Q_PROPERTY(QString connectedSerialName READ connectedSerialName WRITE setConnectedSerialName NOTIFY motorConnectedChanged)
     Q_PROPERTY(QString connectedSerialAlias READ connectedSerialAlias WRITE setConnectedSerialAlias NOTIFY deviceAliasChanged)
     Q_PROPERTY(QStringListModel *visibleSerialPortNames READ visibleSerialPortNames NOTIFY visibleSerialPortNamesChanged)
-    Q_PROPERTY(int currentIndexOfVisibleSerialPortNames READ currentIndexOfVisibleSerialPortNames WRITE
-                   setCurrentIndexOfVisibleSerialPortNames NOTIFY currentIndexOfVisibleSerialPortNamesChanged)
+    Q_PROPERTY(int currentIndexOfVisibleSerialPortNames MEMBER m_currentIndex NOTIFY currentIndexOfVisibleSerialPortNamesChanged)
     Q_PROPERTY(QAbstractListModel *presetListModel READ presetListModel NOTIFY presetListModelChanged)
     Q_PROPERTY(float transmittance READ transmittance WRITE setTransmittance NOTIFY motorTransmittanceChanged)
     Q_PROPERTY(float degree READ degree WRITE setDegree NOTIFY motorDegreeChanged)
     Q_PROPERTY(int step READ step WRITE setStep NOTIFY motorStepChanged)
     Q_PROPERTY(double offsetDegree READ offsetDegree WRITE setOffsetDegree NOTIFY offsetDegreeChanged)
-    Q_PROPERTY(bool motorConnected READ motorConnected WRITE setMotorConnected NOTIFY motorConnectedChanged)
-    Q_PROPERTY(bool busy READ busy WRITE setBusy NOTIFY busyChanged)
+    Q_PROPERTY(bool motorConnected MEMBER m_motorConnected NOTIFY motorConnectedChanged)
+    Q_PROPERTY(bool busy MEMBER m_busy NOTIFY busyChanged)
     Q_PROPERTY(bool autoConnectPossibleSerial READ autoConnectPossibleSerial WRITE setAutoConnectPossibleSerial NOTIFY
                    autoConnectPossibleSerialChanged)
     Q_PROPERTY(bool initTransmittanceZero READ initTransmittanceZero WRITE setInitTransmittanceZero NOTIFY
@@ -34,85 +33,73 @@ class FakeBackend : public QObject {
     Q_PROPERTY(bool mechanicalCalibrationTransmittanceZero READ mechanicalCalibrationTransmittanceZero WRITE
                    setMechanicalCalibrationTransmittanceZero NOTIFY mechanicalCalibrationTransmittanceZeroChanged)
     Q_PROPERTY(bool darkMode READ darkMode WRITE setDarkMode NOTIFY darkModeChanged)
-    Q_PROPERTY(QString motorStatusDescription READ motorStatusDescription WRITE setMotorStatusDescription NOTIFY
-                   motorErrorCodeChanged)
+    Q_PROPERTY(QString motorStatusDescription MEMBER m_status NOTIFY motorErrorCodeChanged)
     Q_PROPERTY(float transmittanceRangeMin READ transmittanceRangeMin WRITE setTransmittanceRangeMin NOTIFY
                    transmittanceRangeMinChanged)
     Q_PROPERTY(float transmittanceRangeMax READ transmittanceRangeMax WRITE setTransmittanceRangeMax NOTIFY
                    transmittanceRangeMaxChanged)
 
-    // Test side only: what the screens did, and how often they read the three device values.
-    Q_PROPERTY(QStringList calls READ calls NOTIFY callsChanged)
+    // Test side only.
+    Q_PROPERTY(QStringList calls MEMBER m_calls NOTIFY callsChanged)
     Q_PROPERTY(int transmittanceReads MEMBER m_transmittanceReads)
     Q_PROPERTY(int degreeReads MEMBER m_degreeReads)
     Q_PROPERTY(int stepReads MEMBER m_stepReads)
 
 public:
-    explicit FakeBackend(QObject *parent = nullptr);
-
     QString connectedSerialName() const { return m_connectedSerialName; }
-    QString connectedSerialAlias() const { return m_connectedSerialAlias; }
+    QString connectedSerialAlias() const { return m_alias; }
     QStringListModel *visibleSerialPortNames() { return &m_ports; }
-    int currentIndexOfVisibleSerialPortNames() const { return m_currentIndex; }
     QAbstractListModel *presetListModel() { return &m_presets; }
-    float transmittance();
-    float degree();
-    int step();
+    // Device reads: 0 while busy, as the Backend answers without asking the device.
+    float transmittance() { return ++m_transmittanceReads, m_busy ? 0.0f : m_transmittance; }
+    float degree() { return ++m_degreeReads, m_busy ? 0.0f : m_degree; }
+    int step() { return ++m_stepReads, m_busy ? 0 : m_step; }
     double offsetDegree() const { return m_offsetDegree; }
-    bool motorConnected() const { return m_motorConnected; }
-    bool busy() const { return m_busy; }
     bool autoConnectPossibleSerial() const { return m_autoConnect; }
     bool initTransmittanceZero() const { return m_initZero; }
     bool terminateTransmittanceZero() const { return m_terminateZero; }
     bool mechanicalCalibrationTransmittanceZero() const { return m_calibrationZero; }
     bool darkMode() const { return m_darkMode; }
-    QString motorStatusDescription() const { return m_status; }
     float transmittanceRangeMin() const { return m_rangeMin; }
     float transmittanceRangeMax() const { return m_rangeMax; }
-    QStringList calls() const { return m_calls; }
 
-    void setConnectedSerialName(const QString &value);
-    void setConnectedSerialAlias(const QString &value);
-    void setCurrentIndexOfVisibleSerialPortNames(int value);
-    void setTransmittance(float value);
-    void setDegree(float value);
-    void setStep(int value);
-    void setOffsetDegree(double value);
-    void setMotorConnected(bool value);
-    void setBusy(bool value);
-    void setAutoConnectPossibleSerial(bool value);
-    void setInitTransmittanceZero(bool value);
-    void setTerminateTransmittanceZero(bool value);
-    void setMechanicalCalibrationTransmittanceZero(bool value);
-    void setDarkMode(bool value);
-    void setMotorStatusDescription(const QString &value);
-    void setTransmittanceRangeMin(float value);
-    void setTransmittanceRangeMax(float value);
+    void setConnectedSerialName(const QString &value) { m_connectedSerialName = value; }
+    void setConnectedSerialAlias(const QString &value) { store("connectedSerialAlias", m_alias, value, &FakeBackend::deviceAliasChanged); }
+    void setTransmittance(float value) { move("transmittance", m_transmittance, value); }
+    void setDegree(float value) { move("degree", m_degree, value); }
+    void setStep(int value) { move("step", m_step, value); }
+    void setOffsetDegree(double value) { store("offsetDegree", m_offsetDegree, value, &FakeBackend::offsetDegreeChanged, true); }
+    void setAutoConnectPossibleSerial(bool value) { store("autoConnectPossibleSerial", m_autoConnect, value, &FakeBackend::autoConnectPossibleSerialChanged); }
+    void setInitTransmittanceZero(bool value) { store("initTransmittanceZero", m_initZero, value, &FakeBackend::initTransmittanceZeroChanged); }
+    void setTerminateTransmittanceZero(bool value) { store("terminateTransmittanceZero", m_terminateZero, value, &FakeBackend::terminateTransmittanceZeroChanged); }
+    void setMechanicalCalibrationTransmittanceZero(bool value) { store("mechanicalCalibrationTransmittanceZero", m_calibrationZero, value, &FakeBackend::mechanicalCalibrationTransmittanceZeroChanged); }
+    void setDarkMode(bool value) { store("darkMode", m_darkMode, value, &FakeBackend::darkModeChanged); }
+    // The range setters announce even a refused value, so they always emit.
+    void setTransmittanceRangeMin(float value) { store("transmittanceRangeMin", m_rangeMin, value, &FakeBackend::transmittanceRangeMinChanged, true); }
+    void setTransmittanceRangeMax(float value) { store("transmittanceRangeMax", m_rangeMax, value, &FakeBackend::transmittanceRangeMaxChanged, true); }
 
-    Q_INVOKABLE void UpdateVisibleSerialPortNames();
-    Q_INVOKABLE void ConnectMotorViaSerial(int visible_serial_port_index);
-    Q_INVOKABLE void Init();
-    Q_INVOKABLE void DisconnectMotor();
+    Q_INVOKABLE void UpdateVisibleSerialPortNames() { record("UpdateVisibleSerialPortNames()"); }
+    Q_INVOKABLE void ConnectMotorViaSerial(int visible_serial_port_index) { record(QString("ConnectMotorViaSerial(%1)").arg(visible_serial_port_index)); }
+    Q_INVOKABLE void Init() { record("Init()"); }
+    Q_INVOKABLE void DisconnectMotor() { record("DisconnectMotor()"); }
     Q_INVOKABLE bool PushPreset(float transmittance);
     Q_INVOKABLE void RemovePreset(int index);
-    Q_INVOKABLE void StartMotorOptimization();
-    Q_INVOKABLE void StartMotorCleaningMechanics();
-    Q_INVOKABLE void EmergencyStop();
-    Q_INVOKABLE void StartScanningSerialPort();
-    Q_INVOKABLE void StopScanningSerialPort();
-    Q_INVOKABLE void MechanicalCalibration();
+    Q_INVOKABLE void StartMotorOptimization() { record("StartMotorOptimization()"); }
+    Q_INVOKABLE void StartMotorCleaningMechanics() { record("StartMotorCleaningMechanics()"); }
+    Q_INVOKABLE void EmergencyStop() { record("EmergencyStop()"); }
+    Q_INVOKABLE void StartScanningSerialPort() { record("StartScanningSerialPort()"); }
+    Q_INVOKABLE void StopScanningSerialPort() { record("StopScanningSerialPort()"); }
+    Q_INVOKABLE void MechanicalCalibration() { record("MechanicalCalibration()"); }
 
-    // Test side: a device reading without a command, announced as the Backend announces a new position.
+    // Test side: a new device position, announced as the Backend announces one.
     Q_INVOKABLE void setReadout(float transmittance, float degree, int step);
-    // Test side: the preset list and port list as the device settings would leave them.
     Q_INVOKABLE void setPresets(const QVariantList &percents);
-    Q_INVOKABLE void setPorts(const QStringList &names);
+    Q_INVOKABLE void setPorts(const QStringList &names) { m_ports.setStringList(QStringList{"No connection"} + names); }
     // Test side: a property changed by the Backend itself (as when a device's settings load): stored and
-    // announced, not recorded as a write of the screens.
+    // announced, not recorded as a write of the screens; what the screens write back in answer is recorded.
     Q_INVOKABLE void load(const QString &name, const QVariant &value);
-    // Test side: forgets the recorded calls.
-    Q_INVOKABLE void clearCalls();
-    // Test side: back to the state of a fresh Backend with nothing recorded.
+    Q_INVOKABLE void clearCalls() { m_calls.clear(), emit callsChanged(); }
+    // Test side: back to a fresh Backend's state with nothing recorded.
     Q_INVOKABLE void reset();
 
 signals:
@@ -139,9 +126,31 @@ signals:
 
 private:
     void record(const QString &call);
+    // Six significant digits, so a single-precision value reads as the decimal it was written as.
+    static QString text(double value) { return QString::number(value); }
+    static QString text(int value) { return QString::number(value); }
+    static QString text(bool value) { return value ? "true" : "false"; }
+    static QString text(const QString &value) { return value; }
+
+    template <typename T>
+    void store(const char *name, T &field, const T &value, void (FakeBackend::*notify)(), bool always = false) {
+        record(QString(name) + "=" + text(value));
+        if (field == value && !always)
+            return;
+        field = value;
+        emit(this->*notify)();
+    }
+
+    // A motion command: the new position is announced through the three read-out signals.
+    template <typename T>
+    void move(const char *name, T &field, T value) {
+        record(QString(name) + "=" + text(value));
+        field = value;
+        setReadout(m_transmittance, m_degree, m_step);
+    }
 
     QString m_connectedSerialName;
-    QString m_connectedSerialAlias;
+    QString m_alias;
     QStringListModel m_ports;
     int m_currentIndex = 0;
     SortedFloatingListModel m_presets;

@@ -104,15 +104,4 @@ TestCase {
         mouseRelease(button, button.width / 2, button.height / 2);
         compare(appliedSpy.count, 1);
     }
-
-    function test_apply_button_can_be_hidden() {
-        var field = make(percentField, { applyButtonVisible: false });
-        verify(!findChild(field, "applyButton").visible);
-    }
-
-    function test_maximum_length_refuses_further_characters() {
-        var field = make(plainField, { maximumLength: 16 });
-        type("ABCDEFGHIJKLMNOPQ");
-        compare(field.text, "ABCDEFGHIJKLMNOP");
-    }
 }
