@@ -14,6 +14,9 @@ ApplicationWindow {
     visible: true
     minimumWidth: 423
     minimumHeight: 500
+    // Opening at the minimum width: without an initial width a window opens one pixel wide where no window
+    // manager applies the minimum.
+    width: minimumWidth
     height: 585
     font.family: "Arial"
     title: backend.motorConnected
