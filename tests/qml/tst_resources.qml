@@ -4,7 +4,7 @@ import "qrc:/MaterialDesignIconGlyphs.js" as Glyphs
 import "qrc:/"
 
 TestCase {
-    name: "Glyphs"
+    name: "Resources"
 
     function test_table_holds_the_whole_font_release_sorted_by_name() {
         var names = Object.keys(Glyphs.glyphs);
@@ -65,5 +65,25 @@ TestCase {
         compare(findChild(icon, "glyph").text, "");
         icon.name = "no-such-glyph";
         compare(findChild(icon, "glyph").text, "");
+    }
+
+    Component {
+        id: imageComponent
+        Image {}
+    }
+
+    function test_artwork_loads_data() {
+        return [
+            { tag: "window icon, smallest size first", source: "qrc:/assets/icon.ico", width: 16 },
+            { tag: "colour logo", source: "qrc:/assets/logo-color.png", width: 800 },
+            { tag: "white logo", source: "qrc:/assets/logo-white.png", width: 800 },
+            { tag: "Qt badge", source: "qrc:/assets/qt-logo.png", width: 128 }
+        ];
+    }
+
+    function test_artwork_loads(data) {
+        var image = createTemporaryObject(imageComponent, holder, { source: data.source });
+        tryCompare(image, "status", Image.Ready);
+        compare(image.sourceSize.width, data.width);
     }
 }
