@@ -1,0 +1,28 @@
+// The start-up steps that the program and its end-to-end tests share, so that both set the program up
+// the same way.
+#pragma once
+
+class Backend;
+class LogEmitter;
+class QQmlEngine;
+class QUrl;
+
+namespace startup {
+
+inline constexpr char kApplicationVersion[] = "1.3.1";
+
+// What has to be set before the application object exists.
+void PrepareApplication();
+
+// Style, organisation, domain, application name, window icon and version. Runs before the LogManager is
+// made, because the organisation and application names decide where the log folder is.
+void ApplyIdentity();
+
+// Hands the Backend to the screens as "backend" and the log emitter as "log"; the screens reach the program
+// only through these two, so this runs before any QML is loaded.
+void PublishObjects(QQmlEngine &engine, Backend &backend, LogEmitter &log);
+
+// Where the main window is loaded from.
+QUrl MainWindowUrl();
+
+} // namespace startup
