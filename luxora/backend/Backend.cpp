@@ -24,10 +24,7 @@ Backend::Backend(QObject *parent) : QObject(parent) {
 }
 
 Backend::~Backend() {
-    monitorRunning = false;
-    if (monitorThread && monitorThread->isRunning()) {
-        monitorThread->wait();
-    }
+    StopMonitor();
     // A joinable thread must not be destroyed, and the worker still uses this object.
     std::lock_guard<std::mutex> lock(workerMutex);
     if (workerThread.joinable()) {
@@ -35,15 +32,22 @@ Backend::~Backend() {
     }
 }
 
+void Backend::StopMonitor() {
+    monitorRunning = false;
+    if (monitorThread && monitorThread->isRunning()) {
+        monitorThread->wait();
+    }
+    // QThread::wait already orders the monitor's last steps before what follows; taking the flag it set last
+    // makes that order visible to ThreadSanitizer too, which cannot see the synchronisation inside Qt.
+    monitorFinished.load(std::memory_order_acquire);
+}
+
 void Backend::Shutdown() {
     disconnect(scanConnection);
     disconnect(offsetRefreshConnection);
     disconnect(resolutionRefreshConnection);
 
-    monitorRunning = false;
-    if (monitorThread->isRunning()) {
-        monitorThread->wait();
-    }
+    StopMonitor();
     {
         // A worker still connecting would otherwise open a port after the final release below.
         std::lock_guard<std::mutex> lock(workerMutex);

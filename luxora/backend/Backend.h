@@ -161,6 +161,7 @@ private:
     static constexpr std::size_t kMaxPresets = 40;
 
     void MonitorDevice();
+    void StopMonitor();
     void ConnectWorker(int index, const QStringList &portNames);
     void AutoConnectWorker(const QStringList &portNames);
     // Connect, and on success record the name; false when the port did not open or the device did not answer.
@@ -189,6 +190,8 @@ private:
     std::unique_ptr<QThread> monitorThread;
     std::thread workerThread;
     std::atomic<bool> monitorRunning{true};
+    // Set by the monitor as its last step (see StopMonitor).
+    std::atomic<bool> monitorFinished{false};
     std::atomic<bool> busy{false};
     std::atomic<int> motorStatus{KORVAN::Ok};
     // The settings below are written on the GUI thread under stateMutex and read elsewhere under it.

@@ -193,6 +193,7 @@ void Backend::MonitorDevice() {
         std::this_thread::sleep_for(kPollPeriod);
         std::this_thread::yield();
     }
+    monitorFinished.store(true, std::memory_order_release);
 }
 
 void Backend::RunConnectionSteps() {

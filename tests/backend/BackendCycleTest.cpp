@@ -14,8 +14,8 @@ private slots:
         Backend &backend = rig.start();
         backend.StartScanningSerialPort();
         backend.Init();
-        QTRY_VERIFY_WITH_TIMEOUT(backend.getMotorConnected() && !backend.getBusy(), 10000);
-        QTRY_COMPARE(backend.getCurrentIndexOfVisibleSerialPortNames(), 1);
+        QVERIFY(rig.waitForConnection(0));
+        QCOMPARE(backend.getCurrentIndexOfVisibleSerialPortNames(), 1);
         backend.StopScanningSerialPort();
 
         QVERIFY(backend.PushPreset(25.0f));

@@ -105,10 +105,14 @@ bool Rig::waitForRecordContaining(const QString &text, int occurrences, int time
 bool Rig::connectRow(int row, int timeoutMs) {
     const int before = signals_->connectedValues().size();
     backend_->ConnectMotorViaSerial(row);
+    return waitForConnection(before, timeoutMs);
+}
+
+bool Rig::waitForConnection(int since, int timeoutMs) {
     return QTest::qWaitFor(
         [&] {
             const QVector<bool> values = signals_->connectedValues();
-            return values.size() > before && values.last() && !backend_->getBusy();
+            return values.size() > since && values.last() && !backend_->getBusy();
         },
         timeoutMs);
 }

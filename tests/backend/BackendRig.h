@@ -74,6 +74,9 @@ public:
 
     // Selects the row and waits until the connection steps are through and their values applied.
     bool connectRow(int row, int timeoutMs = 10000);
+    // Waits for the next motorConnectedChanged(true) after `since` changes of the link, which the GUI thread
+    // receives after the loaded settings are applied.
+    bool waitForConnection(int since, int timeoutMs = 10000);
     // Waits for the next motorConnectedChanged(false) after `since` changes of the link.
     bool waitForDisconnection(int since, int timeoutMs = 15000);
     bool waitForIdle(int timeoutMs = 10000);
