@@ -113,7 +113,11 @@ float Backend::getTransmittance() {
     if (busy) {
         return 0.0f;
     }
-    const double offset = getOffsetDegree();
+    double offset = 0.0;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        offset = offsetDegree;
+    }
     float value = 0.0f;
     devicecall::Guarded(
         [&] { return device.GetTransmittance(&value, offset, kTransmittanceSpanDeg, kDeviceTimeoutMs); });

@@ -1,5 +1,5 @@
 // The Backend as QML sees it: its meta-object, the read and write rules of its properties, the preset
-// bound, the status texts and the shutdown.
+// bound and the shutdown.
 #include <QFileInfo>
 #include <QMetaMethod>
 #include <QMetaProperty>
@@ -223,29 +223,6 @@ private slots:
         backend.RemovePreset(0);
         QCOMPARE(presets->rowCount(), 39);
         QCOMPARE(presets->data(presets->index(0), SortedFloatingListModel::TransmittanceRole).toFloat(), 1.0f);
-    }
-
-    void statusDescriptions_data() {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("text");
-        const char *const texts[] = {"Parameter out of range", "Serial closed",     "Serial timeout",
-                                     "Serial undefined error", "Ok",                "Communication timeout",
-                                     "Mechanical timeout",     "Command error",     "Value out of range",
-                                     "Module isolated",        "Module out of isolated", "Initializing error",
-                                     "Thermal error",          "Busy",              "Sensor error",
-                                     "Motor error",            "Out of range",      "Over current error"};
-        for (int status = -4; status <= 13; ++status) {
-            QTest::addRow("%d", status) << status << QString(texts[status + 4]);
-        }
-        QTest::newRow("below") << -5 << QString("Undefined");
-        QTest::newRow("above") << 14 << QString("Undefined");
-        QTest::newRow("byte") << 255 << QString("Undefined");
-    }
-
-    void statusDescriptions() {
-        QFETCH(int, status);
-        QFETCH(QString, text);
-        QCOMPARE(Backend::StatusDescription(status), text);
     }
 
     void shutdownWithoutADeviceSendsNothingAndWritesNoFile() {
