@@ -1,6 +1,8 @@
 // The Backend as QML sees it: its meta-object, the read and write rules of its properties, the preset
 // bound and the shutdown.
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QMetaMethod>
 #include <QMetaProperty>
 #include <QSignalSpy>
@@ -264,6 +266,44 @@ private slots:
         const QJsonObject saved = Rig::readConfig("COM3");
         QCOMPARE(saved.value("terminate_transmittance_zero").toBool(), toZero);
         QCOMPARE(float(saved.value("last_user_transmittance").toDouble()), 0.5f);
+    }
+
+    void shutdownWaitsForAConnectAttemptAndLeavesThePortFree() {
+        Rig rig;
+        // Silent ports first, so that the sweep outlasts the monitor's end.
+        for (const char *port : {"COM2", "COM3", "COM4", "COM5"}) {
+            rig.addSimulator(port, {"--silent"});
+        }
+        Simulator &simulator = rig.addSimulator("COM6");
+        Backend &backend = rig.start();
+        backend.Init();
+        backend.Shutdown();
+        // The sweep ends before the release, so the release reaches the port it opened.
+        const QStringList sent = Commands(simulator);
+        QVERIFY(sent.contains("0in"));
+        QCOMPARE(sent.mid(sent.size() - 2), (QStringList{"0st", "0ma00000000"}));
+        KORVAN::Optivane other;
+        QVERIFY(other.Connect("COM6"));
+    }
+
+    void onlyACOMPortNameFormsTheSettingsFileName() {
+        Rig rig;
+        Backend &backend = rig.start();
+        const QByteArray before = ConfigFileName();
+        backend.setConnectedSerialName("../../outside");
+        backend.LoadDeviceConfig();
+        QCOMPARE(ConfigFileName(), before);
+        QVERIFY(rig.records().contains("ERROR: Settings not loaded: port name \"../../outside\" is not a COM port name"));
+        backend.SaveDeviceConfig();
+        QVERIFY(QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
+                    .entryList({"*.json"}, QDir::Files)
+                    .isEmpty());
+
+        backend.setConnectedSerialName("COM7");
+        backend.LoadDeviceConfig();
+        QCOMPARE(ConfigFileName(), QByteArray("cfg_COM7.json"));
+        backend.SaveDeviceConfig();
+        QVERIFY(QFileInfo::exists(Rig::configPath("COM7")));
     }
 };
 
