@@ -30,8 +30,8 @@ class Backend : public QObject {
                    motorConnectedChanged)
     Q_PROPERTY(QString connectedSerialAlias READ getConnectedSerialAlias WRITE setConnectedSerialAlias NOTIFY
                    deviceAliasChanged)
-    Q_PROPERTY(QStringListModel *visibleSerialPortNames READ getVisibleSerialPortNames NOTIFY
-                   visibleSerialPortNamesChanged)
+    Q_PROPERTY(
+        QStringListModel *visibleSerialPortNames READ getVisibleSerialPortNames NOTIFY visibleSerialPortNamesChanged)
     Q_PROPERTY(int currentIndexOfVisibleSerialPortNames READ getCurrentIndexOfVisibleSerialPortNames NOTIFY
                    currentIndexOfVisibleSerialPortNamesChanged)
     Q_PROPERTY(QAbstractListModel *presetListModel READ getPresetListModel NOTIFY presetListModelChanged)

@@ -34,9 +34,9 @@ void Backend::ApplyTransmittance(float transmittance) {
     double offset = 0.0;
     {
         std::lock_guard<std::mutex> lock(stateMutex);
-        target = transmittanceRangeMin > transmittance    ? transmittanceRangeMin
+        target = transmittanceRangeMin > transmittance   ? transmittanceRangeMin
                  : transmittanceRangeMax < transmittance ? transmittanceRangeMax
-                                                          : transmittance;
+                                                         : transmittance;
         offset = offsetDegree;
     }
     qInfo() << "Set transmittance to" << target;
@@ -145,8 +145,7 @@ void Backend::EmergencyStop() {
     float transmittance = 0.0f;
     for (int round = 1;; ++round) {
         if (busy || motorStatus != KORVAN::Ok) {
-            const KORVAN::AttenuatorStatus stopped =
-                devicecall::Guarded([&] { return device.Stop(kDeviceTimeoutMs); });
+            const KORVAN::AttenuatorStatus stopped = devicecall::Guarded([&] { return device.Stop(kDeviceTimeoutMs); });
             StatusTrail(stopped);
             if (LinkLost(stopped)) {
                 break;

@@ -201,7 +201,8 @@ void Backend::RunConnectionSteps() {
     const DeviceConfig record = LoadDeviceConfig();
     const double offset = record.offsetDegree;
     const float start = record.initTransmittanceZero ? 0.0f : record.lastUserTransmittance;
-    devicecall::Guarded([&] { return device.SetTransmittance(start, offset, kTransmittanceSpanDeg, kDeviceTimeoutMs); });
+    devicecall::Guarded(
+        [&] { return device.SetTransmittance(start, offset, kTransmittanceSpanDeg, kDeviceTimeoutMs); });
 
     KORVAN::MotorInfo info;
     devicecall::Guarded([&] { return device.GetMotorInfo(&info, kMotorInfoTimeoutMs); });

@@ -192,7 +192,7 @@ private slots:
                  (QStringList{"INFO: Set transmittance offset degree to 400", "INFO:  => \"Ok\""}));
         // The refresh runs inside the emission, before this log's own slot hears it.
         QCOMPARE(rig.signalLog().since(mark).mid(0, 4), (QStringList{"motorTransmittanceChanged", "motorDegreeChanged",
-                                                                    "motorStepChanged", "offsetDegreeChanged"}));
+                                                                     "motorStepChanged", "offsetDegreeChanged"}));
     }
 
     void emergencyStopWithoutBusySendsNoStop() {
@@ -299,8 +299,7 @@ private slots:
         QCOMPARE(CommandsSince(simulator, commands).first(), QString("0ho0"));
         QStringList records = rig.records();
         const int calibration = records.lastIndexOf("INFO: Mechanical calibration");
-        QCOMPARE(records.mid(calibration + 1, 2),
-                 (QStringList{"INFO:  => \"Ok\"", "INFO: Set transmittance to 0.6"}));
+        QCOMPARE(records.mid(calibration + 1, 2), (QStringList{"INFO:  => \"Ok\"", "INFO: Set transmittance to 0.6"}));
         QVERIFY(std::abs(backend.getTransmittance() - 0.6f) < 0.001f);
 
         backend.setMechanicalCalibrationTransmittanceZero(true);
@@ -313,8 +312,8 @@ private slots:
         commands = Commands(simulator).size();
         const int before = rig.records().size();
         backend.MechanicalCalibration();
-        QCOMPARE(rig.records().mid(before), (QStringList{"INFO: Mechanical calibration",
-                                                         "INFO:  => \"Mechanical timeout\""}));
+        QCOMPARE(rig.records().mid(before),
+                 (QStringList{"INFO: Mechanical calibration", "INFO:  => \"Mechanical timeout\""}));
         QVERIFY(backend.getBusy());
         QCOMPARE(busy.count(), 1);
     }

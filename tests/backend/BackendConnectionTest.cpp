@@ -74,28 +74,27 @@ private slots:
         // The start value is the file's last transmittance, since the file turns the zero start off.
         const float transmittance = backend.getTransmittance();
         QVERIFY(qAbs(transmittance - 0.25f) < 0.001f);
-        const QString report = QStringLiteral(
-                                   "INFO: Device \"COM3\" is connected successfully\n"
-                                   " ============================\n"
-                                   "   Device alias:  \"Bench A\" \n"
-                                   "   Motor S/N:  AB123456 \n"
-                                   "   Motor YOM:  2023 \n"
-                                   "   Motor F/R:  0A \n"
-                                   "   Motor H/R:  0B \n"
-                                   "   Motor td:  360 \n"
-                                   "   Motor ppd:  144000 \n"
-                                   "   Motor mechanical offset:  5.000000 \n"
-                                   " ============================\n"
-                                   "   Transmittance offset:  10.5 \n"
-                                   "   Transmittance range min:  0.1 \n"
-                                   "   Transmittance range max:  0.9 \n"
-                                   "   Last transmittance:  %1 \n"
-                                   " ============================\n"
-                                   "   System-Init; auto connect:  true \n"
-                                   "   System-Init; tr to zero:  false \n"
-                                   "   System-Terminate; tr to zero:  false \n"
-                                   "   System-Mechanical calib; tr to zero:  false \n"
-                                   " ============================")
+        const QString report = QStringLiteral("INFO: Device \"COM3\" is connected successfully\n"
+                                              " ============================\n"
+                                              "   Device alias:  \"Bench A\" \n"
+                                              "   Motor S/N:  AB123456 \n"
+                                              "   Motor YOM:  2023 \n"
+                                              "   Motor F/R:  0A \n"
+                                              "   Motor H/R:  0B \n"
+                                              "   Motor td:  360 \n"
+                                              "   Motor ppd:  144000 \n"
+                                              "   Motor mechanical offset:  5.000000 \n"
+                                              " ============================\n"
+                                              "   Transmittance offset:  10.5 \n"
+                                              "   Transmittance range min:  0.1 \n"
+                                              "   Transmittance range max:  0.9 \n"
+                                              "   Last transmittance:  %1 \n"
+                                              " ============================\n"
+                                              "   System-Init; auto connect:  true \n"
+                                              "   System-Init; tr to zero:  false \n"
+                                              "   System-Terminate; tr to zero:  false \n"
+                                              "   System-Mechanical calib; tr to zero:  false \n"
+                                              " ============================")
                                    .arg(QString::number(transmittance, 'f', 6));
         QCOMPARE(rig.countRecords(report), 1);
 
@@ -277,8 +276,8 @@ private slots:
         QVERIFY(rig.waitForDisconnection(1, 20000));
         QCOMPARE(rig.countRecords("INFO: Device \"COM3\" was disconnected\n"), 1);
         QVERIFY(!backend.getBusy());
-        QTRY_VERIFY(InOrder(rig.signalLog().since(mark), {"motorConnectedChanged",
-                                                          "currentIndexOfVisibleSerialPortNamesChanged", "busyChanged"}));
+        QTRY_VERIFY(InOrder(rig.signalLog().since(mark),
+                            {"motorConnectedChanged", "currentIndexOfVisibleSerialPortNamesChanged", "busyChanged"}));
         QCOMPARE(backend.getConnectedSerialName(), QString());
         QCOMPARE(Rig::readConfig("COM3").value("device_alias").toString(), QString("Left bench"));
     }
@@ -301,11 +300,10 @@ private slots:
                 attempts.append(record);
             }
         }
-        QCOMPARE(attempts, (QStringList{"INFO: Trying to connect device \"COM2\"",
-                                        "ERROR: Failed to connect device \"COM2\"",
-                                        "INFO: Trying to connect device \"COM4\"",
-                                        "ERROR: Failed to connect device \"COM4\"",
-                                        "INFO: Trying to connect device \"COM6\""}));
+        QCOMPARE(attempts,
+                 (QStringList{"INFO: Trying to connect device \"COM2\"", "ERROR: Failed to connect device \"COM2\"",
+                              "INFO: Trying to connect device \"COM4\"", "ERROR: Failed to connect device \"COM4\"",
+                              "INFO: Trying to connect device \"COM6\""}));
     }
 
     void autoConnectSwitchedOffMakesNoAttempt() {

@@ -2,10 +2,10 @@
 // bound and the shutdown.
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QMetaMethod>
 #include <QMetaProperty>
 #include <QSignalSpy>
+#include <QStandardPaths>
 
 #include "BackendRig.h"
 
@@ -293,7 +293,8 @@ private slots:
         backend.setConnectedSerialName("../../outside");
         backend.LoadDeviceConfig();
         QCOMPARE(ConfigFileName(), before);
-        QVERIFY(rig.records().contains("ERROR: Settings not loaded: port name \"../../outside\" is not a COM port name"));
+        QVERIFY(
+            rig.records().contains("ERROR: Settings not loaded: port name \"../../outside\" is not a COM port name"));
         backend.SaveDeviceConfig();
         QVERIFY(QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
                     .entryList({"*.json"}, QDir::Files)

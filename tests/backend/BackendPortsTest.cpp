@@ -1,11 +1,10 @@
 // Port discovery against registered simulators: the list's order and bounds, rescans while the
 // selector is open, and links for the machine's own serial devices.
-#include <sys/stat.h>
-
 #include <QFile>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QSignalSpy>
+#include <sys/stat.h>
 
 #include "BackendRig.h"
 

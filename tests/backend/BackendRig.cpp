@@ -16,9 +16,8 @@ SignalLog::SignalLog(Backend &backend) {
             connect(&backend, meta.method(i), this, slot);
         }
     }
-    connect(&backend, &Backend::motorConnectedChanged, this, [this](bool connected) {
-        connectedValues_.append(connected);
-    });
+    connect(&backend, &Backend::motorConnectedChanged, this,
+            [this](bool connected) { connectedValues_.append(connected); });
 }
 
 void SignalLog::record() {

@@ -102,11 +102,11 @@ private:
 QStringList Commands(const Simulator &simulator);
 
 // The application identity decides where settings and logs go.
-#define BACKEND_TEST_MAIN(TestClass)                                                                              \
-    int main(int argc, char **argv) {                                                                              \
-        QCoreApplication app(argc, argv);                                                                          \
-        QCoreApplication::setOrganizationName(QStringLiteral("Korvan. Inc"));                                     \
-        QCoreApplication::setApplicationName(QStringLiteral("Luxora"));                                            \
-        TestClass test;                                                                                            \
-        return QTest::qExec(&test, argc, argv);                                                                    \
+#define BACKEND_TEST_MAIN(TestClass)                                                                                   \
+    int main(int argc, char **argv) {                                                                                  \
+        QCoreApplication app(argc, argv);                                                                              \
+        QCoreApplication::setOrganizationName(QStringLiteral("Korvan. Inc"));                                          \
+        QCoreApplication::setApplicationName(QStringLiteral("Luxora"));                                                \
+        TestClass test;                                                                                                \
+        return QTest::qExec(&test, argc, argv);                                                                        \
     }

@@ -1,13 +1,12 @@
 // The COMn links given to serial devices: numbering, reserved numbers, stable paths, the private folder.
-#include <sys/stat.h>
+#include "backend/PortLinks.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include "backend/PortLinks.h"
+#include <sys/stat.h>
 
 using portlinks::LinkUnlinkedDevices;
 using portlinks::SerialDevice;
