@@ -7,8 +7,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QGuiApplication>
-#include <QQmlContext>
 #include <QSerialPortInfo>
 #include <QSignalSpy>
 #include <QTest>
@@ -60,9 +58,11 @@ bool CoveredByPopup(QQuickWindow *window, QQuickItem *target, const QPoint &poin
 ProgramRig::ProgramRig() : xdg_(std::make_unique<TempXdg>()), logs_(std::make_unique<LogManager>()) {}
 
 ProgramRig::~ProgramRig() {
-    engine_.reset();
+    // main's order once its event loop has returned; main then leaves the Backend in place until the process
+    // ends, where the next test needs it gone.
     if (backend_)
         backend_->Shutdown();
+    engine_.reset();
     backend_.reset();
     simulators_.clear();
     logs_.reset();

@@ -25,7 +25,7 @@
 class ProgramRig {
 public:
     ProgramRig();
-    // Closes the window, then ends the Backend the way main does.
+    // Shuts the Backend down and closes the window, as main does at the end of a run.
     ~ProgramRig();
     ProgramRig(const ProgramRig &) = delete;
     ProgramRig &operator=(const ProgramRig &) = delete;
@@ -40,7 +40,6 @@ public:
 
     Backend &backend() { return *backend_; }
     QQuickWindow *window() const { return window_; }
-    const TempXdg &xdg() const { return *xdg_; }
 
     // The first item of that objectName below `within` (the whole window when null), searched through both
     // the object tree and the visual tree, so that items inside popups and list delegates are found too.
