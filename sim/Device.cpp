@@ -132,8 +132,12 @@ void Device::execute(const Request &request, std::uint64_t requestId, TimePoint 
         return startMove(position_, 0, requestId, now);
     case Command::Optimize:
     case Command::Clean:
-        if (config_.maintenanceSeconds > 0)
+        // The routine is running from this moment, so the start is already answered Busy; the host
+        // takes that as its cue to wait for the routine or stop it.
+        if (config_.maintenanceSeconds > 0) {
             maintenanceEnd_ = now + seconds(config_.maintenanceSeconds);
+            return sink_(statusReply(kStatusBusy), requestId);
+        }
         return sink_(statusReply(kStatusOk), requestId);
     case Command::Stop:
         return stop(requestId, now);

@@ -168,7 +168,15 @@ void Backend::EmergencyStop() {
     emit motorTransmittanceChanged();
     emit motorDegreeChanged();
     emit motorStepChanged();
+    const bool wasBusy = busy;
     ClearBusy();
+    // The readouts just announced read as 0 while busy; announce them again now that they read the device,
+    // or the screens would show 0 until the next move.
+    if (wasBusy) {
+        emit motorTransmittanceChanged();
+        emit motorDegreeChanged();
+        emit motorStepChanged();
+    }
     qInfo() << "STOP done";
     StatusTrail(devicecall::Guarded([&] { return device.GetCurrentStatus(kDeviceTimeoutMs); }));
 }

@@ -220,16 +220,11 @@ private slots:
         Backend &backend = rig.start();
         QVERIFY(rig.connectRow(1));
 
-        backend.StartMotorOptimization();
-        QCOMPARE(rig.records().mid(rig.records().size() - 2),
-                 (QStringList{"INFO: Start motor optimization", "INFO:  => \"Ok\""}));
-        QVERIFY(!backend.getBusy());
-        QCOMPARE(simulator.control("get maintenance"), std::string("ok 1"));
-
         QSignalSpy busy(&backend, &Backend::busyChanged);
         backend.StartMotorCleaningMechanics();
         QCOMPARE(rig.records().mid(rig.records().size() - 2),
                  (QStringList{"INFO: Start motor cleaning", "INFO:  => \"Busy\""}));
+        QCOMPARE(simulator.control("get maintenance"), std::string("ok 1"));
         QVERIFY(backend.getBusy());
         QCOMPARE(busy.count(), 1);
         QCOMPARE(backend.getMotorStatusDescription(), QString("Busy"));
@@ -239,6 +234,10 @@ private slots:
         QVERIFY(backend.getBusy());
         QCOMPARE(backend.getMotorStatusDescription(), QString("Busy"));
 
+        // A screen reads the angle on each notification; the last one must show the device, not the 0 of busy.
+        backend.setProperty("offsetDegree", 20.0);
+        QList<float> shown;
+        QObject::connect(&backend, &Backend::motorDegreeChanged, [&] { shown.append(backend.getDegree()); });
         const int commands = Commands(simulator).size();
         backend.EmergencyStop();
         QCOMPARE(CommandsSince(simulator, commands).first(), QString("0st"));
@@ -246,6 +245,8 @@ private slots:
         QVERIFY(!backend.getBusy());
         QCOMPARE(busy.count(), 2);
         QCOMPARE(rig.records().last(), QString("INFO:  => \"Ok\""));
+        QVERIFY(!shown.isEmpty());
+        QVERIFY(qAbs(shown.last() - 20.0f) < 0.01f);
     }
 
     void emergencyStopEndsWhenZeroIsNeverConfirmed() {
@@ -253,9 +254,9 @@ private slots:
         Simulator &simulator = rig.addSimulator("COM3", {"--maintenance-seconds", "60"});
         Backend &backend = rig.start();
         QVERIFY(rig.connectRow(1));
-        // Answered Ok, so neither busy nor a status asks for a Stop; the device then answers Busy to every
-        // move, and the read-back of a position it never sent is not zero with this offset.
-        backend.StartMotorOptimization();
+        // Neither busy nor the last status asks for a Stop; the device then answers Busy to every move,
+        // and the read-back of a position it never sent is not zero with this offset.
+        QCOMPARE(simulator.control("force-status 9"), std::string("ok"));
         backend.setProperty("offsetDegree", 20.0);
         const int commands = Commands(simulator).size();
 

@@ -32,7 +32,7 @@ Outcome Status(AttenuatorStatus s) {
 }
 const Outcome kThrows{std::nullopt, true};
 
-enum class Kind { Command, Read, Move, Info };
+enum class Kind { Command, Maintenance, Read, Move, Info };
 
 struct Operation {
     const char *name;
@@ -46,8 +46,8 @@ std::vector<Operation> Operations() {
     static MotorInfo info;
     return {
         {"GetCurrentStatus", Kind::Command, [](Optivane &h) { return h.GetCurrentStatus(kLimitMs); }},
-        {"StartOptimization", Kind::Command, [](Optivane &h) { return h.StartOptimization(kLimitMs); }},
-        {"StartCleaningMechanics", Kind::Command, [](Optivane &h) { return h.StartCleaningMechanics(kLimitMs); }},
+        {"StartOptimization", Kind::Maintenance, [](Optivane &h) { return h.StartOptimization(kLimitMs); }},
+        {"StartCleaningMechanics", Kind::Maintenance, [](Optivane &h) { return h.StartCleaningMechanics(kLimitMs); }},
         {"Stop", Kind::Command, [](Optivane &h) { return h.Stop(kLimitMs); }},
         {"GetMotorSteps", Kind::Read, [](Optivane &h) { return h.GetMotorSteps(&i, kLimitMs); }},
         {"GetMotorDegree", Kind::Read, [](Optivane &h) { return h.GetMotorDegree(&f, kLimitMs); }},
@@ -69,7 +69,8 @@ struct Fault {
 };
 
 std::vector<Fault> Faults() {
-    const auto normal = [](Kind) { return Status(Ok); };
+    // A device that starts a routine answers Busy: it is running from then on.
+    const auto normal = [](Kind k) { return Status(k == Kind::Maintenance ? Busy : Ok); };
     return {
         {"silent", "silent on", "silent off", [](Kind) { return Status(SerialTimeout); }},
         {"delayed beyond the limit", "delay 450", "delay 0", [](Kind) { return Status(SerialTimeout); }, 500},

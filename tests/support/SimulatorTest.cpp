@@ -137,7 +137,7 @@ TEST_F(SimulatorTest, EveryCommandAnswersInItsForm) {
     Port port(sim.ptyPath());
     const std::vector<std::pair<std::string, std::string>> exchanges = {
         {"0gs", "0GS2A\r\n"},       {"0in", kInfo},       {"0go", "0HOFFFFFFFB\r\n"}, {"0gp", "0PO0000328E\r\n"},
-        {"0st", "0GS00\r\n"},       {"0om", "0GS00\r\n"}, {"0st", "0GS00\r\n"},       {"0ho0", "0PO00000000\r\n"},
+        {"0st", "0GS00\r\n"},       {"0om", "0GS09\r\n"}, {"0st", "0GS00\r\n"},       {"0ho0", "0PO00000000\r\n"},
         {"0gp", "0PO00000000\r\n"},
     };
     for (const auto &[request, reply] : exchanges)
@@ -245,7 +245,7 @@ TEST_F(SimulatorTest, StopEndsAMoveWhereItGotThenAnswersOk) {
 TEST_F(SimulatorTest, MaintenanceAnswersBusyUntilStopped) {
     Simulator sim;
     Port port(sim.ptyPath());
-    EXPECT_EQ(port.ask("0om", 7), "0GS00\r\n");
+    EXPECT_EQ(port.ask("0om", 7), "0GS09\r\n");
     EXPECT_EQ(sim.control("get maintenance"), "ok 1");
     for (const char *request : {"0gs", "0gp", "0in", "0cm", "0ma00000010"})
         EXPECT_EQ(port.ask(request, 7), "0GS09\r\n") << request;
@@ -258,7 +258,7 @@ TEST_F(SimulatorTest, MaintenanceEndsByItselfAfterItsTime) {
     Simulator sim({"--maintenance-seconds", "0.15"});
     Port port(sim.ptyPath());
     const auto start = Clock::now();
-    EXPECT_EQ(port.ask("0cm", 7), "0GS00\r\n");
+    EXPECT_EQ(port.ask("0cm", 7), "0GS09\r\n");
     EXPECT_EQ(port.ask("0gs", 7), "0GS09\r\n");
     while (sim.control("get maintenance") == "ok 1" && msSince(start) < 2000)
         std::this_thread::sleep_for(5ms);
