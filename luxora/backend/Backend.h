@@ -21,6 +21,7 @@
 #include <QVector>
 
 #include "optivane/optivane.h"
+#include "shell/QueuedRelay.h"
 #include "settings/DeviceConfig.h"
 #include "settings/SortedFloatingListModel.h"
 
@@ -184,6 +185,8 @@ private:
     QString connectedSerialName; // guarded by stateMutex
     std::mutex workerMutex;
     KORVAN::Optivane device;
+    // Carries work from the monitor to the GUI thread; outlives the monitor thread.
+    std::unique_ptr<QueuedRelay> guiRelay = std::make_unique<QueuedRelay>();
     std::unique_ptr<QStringListModel> visibleSerialPortNames;
     std::unique_ptr<SortedFloatingListModel> presetListModel;
     QTimer scanTimer;

@@ -56,8 +56,7 @@ DeviceConfig Backend::LoadDeviceConfig() {
     }
     // The model and the fields belong to the GUI thread. Not waited for: Shutdown waits for this thread
     // on the GUI thread, so a blocking hand-over could deadlock.
-    QMetaObject::invokeMethod(
-        this, [this, record, generation] { ApplyDeviceConfig(record, generation); }, Qt::QueuedConnection);
+    guiRelay->Post([this, record, generation] { ApplyDeviceConfig(record, generation); });
     return record;
 }
 

@@ -14,11 +14,14 @@
 #include <QTime>
 
 #include "shell/Platform.h"
+#include "shell/QueuedRelay.h"
 
 namespace {
 
 // Process-wide, created before main: the handler uses them after the manager is deleted.
 std::unique_ptr<LogEmitter> logEmitter(new LogEmitter);
+// Carries each record to the emitter's (the GUI) thread.
+std::unique_ptr<QueuedRelay> logRelay(new QueuedRelay);
 QDateTime logStartTime;
 QFile logFile;
 std::mutex logMutex;
@@ -103,11 +106,10 @@ void MessageHandler(QtMsgType type, const QMessageLogContext &context, const QSt
     }
 
     const QString time = QTime::currentTime().toString(QStringLiteral("[hh:mm:ss]"));
-    // The record travels whole, as arguments of a queued call: a later record cannot overwrite it before
-    // the user interface reads it, and no receiver runs while this lock is held.
+    // The record travels whole to the GUI thread: a later record cannot overwrite it before the user
+    // interface reads it, and no receiver runs while this lock is held.
     LogEmitter *emitter = logEmitter.get();
-    QMetaObject::invokeMethod(
-        emitter, [emitter, time, typeText, text] { emitter->Publish(time, typeText, text); }, Qt::QueuedConnection);
+    logRelay->Post([emitter, time, typeText, text] { emitter->Publish(time, typeText, text); });
 
     const QString line = time + QStringLiteral(" ") + typeText + QStringLiteral(": ") + text;
     logFile.write((line + QStringLiteral("\n")).toUtf8());
