@@ -99,19 +99,38 @@ void Simulation::runTimers() {
     device_.onTime(now_);
 }
 
+const Faults Simulation::kNoFaults{};
+
+const Faults &Simulation::faultsFor(std::uint64_t requestId) const {
+    const auto pinned = pinned_.find(requestId);
+    return pinned == pinned_.end() ? faults_ : pinned->second;
+}
+
 void Simulation::onRequest(Request request) {
     transcript_.request(request.text, now_);
     const std::uint64_t id = ++serial_;
+    const bool spared = spareStatus_ && request.command == Command::Status;
     if (request.command != Command::Invalid) {
         ++requestCount_;
-        if (hangUpOnNextRequest_) {
+        if (hangUpOnNextRequest_ && !spared) {
             hangUpOnNextRequest_ = false;
             hangUpRequestId_ = id;
         }
     }
+    // A request whose reply never came (the line dropped it) must not keep its entry for ever.
+    if (pinned_.size() > 1000)
+        pinned_.clear();
+    if (spared) {
+        pinned_[id] = kNoFaults;
+    } else if (once_ && request.command != Command::Invalid) {
+        once_ = false;
+        pinned_[id] = faults_;
+        faults_ = Faults{};
+        transcript_.event("once spent", now_);
+    }
     // A forced status stands in for whatever the device would have done.
-    if (faults_.forceStatus)
-        return onReply(statusReply(static_cast<std::uint8_t>(*faults_.forceStatus)), id);
+    if (const auto &forced = faultsFor(id).forceStatus)
+        return onReply(statusReply(static_cast<std::uint8_t>(*forced)), id);
     device_.handle(request, id, now_);
 }
 
@@ -119,22 +138,24 @@ void Simulation::onReply(const std::string &reply, std::uint64_t requestId) {
     const bool hangUpAfter = requestId == hangUpRequestId_;
     if (hangUpAfter)
         hangUpRequestId_ = 0;
+    Faults faults = faultsFor(requestId);
+    pinned_.erase(requestId);
     if (!terminal_.isOpen())
         return transcript_.event("dropped " + reply, now_);
-    if (faults_.silent) {
+    if (faults.silent) {
         transcript_.event("silent " + reply, now_);
         if (hangUpAfter)
             hangUp();
         return;
     }
-    std::string bytes = shapeReply(reply, faults_);
+    std::string bytes = shapeReply(reply, faults);
     Terminal::Outgoing unit;
     if (hangUpAfter) {
         bytes.resize(bytes.size() / 2);
         unit.hangUpAfter = true;
     }
-    unit.pieces = splitInto(bytes, faults_.splitPieces);
-    unit.notBefore = now_ + std::chrono::milliseconds(faults_.delayMs);
+    unit.pieces = splitInto(bytes, faults.splitPieces);
+    unit.notBefore = now_ + std::chrono::milliseconds(faults.delayMs);
     terminal_.send(std::move(unit), now_);
 }
 
@@ -154,8 +175,13 @@ std::string Simulation::onControl(const std::string &line) {
         transcript_.event(line, now_);
         return "ok";
     }
+    if (command == "spare-status")
+        return onOnOff(command, argument, spareStatus_);
+    if (command == "once")
+        return onOnOff(command, argument, once_);
     if (command == "clear" && argument.empty()) {
         faults_ = Faults{};
+        once_ = false;
         transcript_.event(line, now_);
         return "ok";
     }
@@ -174,6 +200,14 @@ std::string Simulation::onControl(const std::string &line) {
         return "ok";
     }
     return "error unknown command: " + line;
+}
+
+std::string Simulation::onOnOff(const std::string &command, const std::string &argument, bool &flag) {
+    if (argument != "on" && argument != "off")
+        return "error " + command + ": expected on or off";
+    flag = argument == "on";
+    transcript_.event(command + " " + argument, now_);
+    return "ok";
 }
 
 std::string Simulation::onGet(const std::string &what) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "Control.h"
 #include "Device.h"
@@ -37,6 +38,8 @@ private:
     std::string onSet(const std::string &what, const std::string &value);
     std::string onHangUp(const std::string &argument);
     std::string onReopen();
+    std::string onOnOff(const std::string &command, const std::string &argument, bool &flag);
+    const Faults &faultsFor(std::uint64_t requestId) const;
     void hangUp();
     void runTimers();
 
@@ -54,6 +57,14 @@ private:
     std::uint64_t serial_ = 0;       // every request, garbage included, for matching replies
     std::uint64_t requestCount_ = 0; // complete, well-formed requests
     bool hangUpOnNextRequest_ = false;
+    // "spare-status on": status polls are answered as if no fault were set, so that a fault reaches the
+    // command under test rather than a concurrent poll. "once on": the faults set apply to the next
+    // request they reach and are then cleared.
+    bool spareStatus_ = false;
+    bool once_ = false;
+    // Faults fixed for a request when it arrived (spared or one-shot), in force for its reply.
+    std::unordered_map<std::uint64_t, Faults> pinned_;
+    static const Faults kNoFaults;
     std::uint64_t hangUpRequestId_ = 0; // 0: none
     bool quit_ = false;
 };

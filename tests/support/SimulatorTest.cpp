@@ -391,6 +391,24 @@ TEST_F(SimulatorTest, HangupNextSendsHalfTheNextReplyThenDropsTheLine) {
     EXPECT_TRUE(sim.transcript().find(" ! hangup\n") != std::string::npos) << sim.transcript();
 }
 
+// A fault aimed at one command of a host that also polls the status: polls pass untouched, the first
+// other request takes the fault, and the faults are gone after it.
+TEST_F(SimulatorTest, OnceAndSpareStatusAimAFaultAtTheNextCommand) {
+    Simulator sim;
+    Port port(sim.ptyPath());
+    ASSERT_EQ(sim.control("spare-status on"), "ok");
+    ASSERT_EQ(sim.control("force-status 11"), "ok");
+    ASSERT_EQ(sim.control("once on"), "ok");
+    EXPECT_EQ(port.ask("0gs", 7), "0GS00\r\n");
+    EXPECT_EQ(port.ask("0gp", 7), "0GS0B\r\n");
+    EXPECT_EQ(port.ask("0gp", 13), "0PO00000000\r\n");
+
+    ASSERT_EQ(sim.control("hangup next"), "ok");
+    EXPECT_EQ(port.ask("0gs", 7), "0GS00\r\n");
+    EXPECT_EQ(port.ask("0gp", 13, 1000), "0PO000");
+    EXPECT_TRUE(port.hungUp(1000));
+}
+
 TEST_F(SimulatorTest, ControlRefusesWhatItDoesNotUnderstand) {
     Simulator sim;
     for (const char *line :
