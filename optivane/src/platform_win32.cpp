@@ -1,11 +1,14 @@
 // Windows side of the platform layer: COM names are the system's own.
-#include <windows.h>
-
 #include "Platform.h"
+
+// After Asio's headers, which include winsock2.h: windows.h first would bring in the older winsock.h.
+#include <windows.h>
 
 namespace KORVAN::platform {
 
-bool IsSerialDevice(asio::serial_port &port) { return ::GetFileType(port.native_handle()) == FILE_TYPE_CHAR; }
+bool IsSerialDevice(asio::serial_port &port) {
+    return ::GetFileType(port.native_handle()) == FILE_TYPE_CHAR;
+}
 
 // CreateFile opens a COM port with no sharing, so the open itself is exclusive.
 bool ClaimExclusive(asio::serial_port &) {
@@ -27,7 +30,8 @@ std::string DevicePath(const std::string &portName) {
 }
 
 bool PortExists(const std::string &portName) {
-    char target[512];
+    // Only success counts, the target path is not used; a buffer too small for it would fail the call.
+    char target[5000];
     return ::QueryDosDeviceA(portName.c_str(), target, sizeof target) != 0;
 }
 
