@@ -182,6 +182,7 @@ std::string Simulation::onControl(const std::string &line) {
     if (command == "clear" && argument.empty()) {
         faults_ = Faults{};
         once_ = false;
+        hangUpOnNextRequest_ = false;
         transcript_.event(line, now_);
         return "ok";
     }

@@ -52,7 +52,7 @@ Faults (also settable through the control socket):
 
 Control socket, one command per line, answered "ok [value]" or "error <text>":
   silent on|off   delay MS   force-status N|off   malformed short|digits|off
-  split N|off   stray TEXT|off   double on|off   clear (all faults off)
+  split N|off   stray TEXT|off   double on|off   clear (all faults off, hangup next too)
   once on|off (the faults set apply to the next request only)
   spare-status on|off (status polls are answered without faults)
   hangup   hangup next (after half of the next reply)   reopen (answers the new path)

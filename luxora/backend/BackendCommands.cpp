@@ -13,8 +13,17 @@ constexpr float kZeroTolerance = 0.001f;
 // must not hold the user interface forever.
 constexpr int kMaxStopRounds = 10;
 
-bool LinkLost(KORVAN::AttenuatorStatus status) {
-    return status == KORVAN::SerialClosed || status == KORVAN::SerialTimeout;
+// How many unanswered calls a stop tolerates. One missed reply (a reply late beyond the limit, a dropped
+// line of output) must not keep the beam open; a device that stays silent must not hold the user
+// interface for every round.
+constexpr int kMaxStopTimeouts = 2;
+
+// Counts the call's timeout; true when the stop cannot go on: the line is gone or the device stays silent.
+bool StopCannotGoOn(KORVAN::AttenuatorStatus status, int &timeouts) {
+    if (status == KORVAN::SerialTimeout) {
+        ++timeouts;
+    }
+    return status == KORVAN::SerialClosed || timeouts >= kMaxStopTimeouts;
 }
 
 bool IsFraction(float value) {
@@ -143,25 +152,31 @@ void Backend::EmergencyStop() {
         return offsetDegree;
     }();
     float transmittance = 0.0f;
+    int timeouts = 0;
     for (int round = 1;; ++round) {
         if (busy || motorStatus != KORVAN::Ok) {
             const KORVAN::AttenuatorStatus stopped = devicecall::Guarded([&] { return device.Stop(kDeviceTimeoutMs); });
             StatusTrail(stopped);
-            if (LinkLost(stopped)) {
+            if (StopCannotGoOn(stopped, timeouts)) {
                 break;
             }
         }
         qInfo() << " => set transmittance to 0, current transmittance offset=" << offset;
-        if (LinkLost(devicecall::Guarded(
-                [&] { return device.SetTransmittance(0.0f, offset, kTransmittanceSpanDeg, kDeviceTimeoutMs); }))) {
+        if (StopCannotGoOn(devicecall::Guarded([&] {
+                               return device.SetTransmittance(0.0f, offset, kTransmittanceSpanDeg, kDeviceTimeoutMs);
+                           }),
+                           timeouts)) {
             break;
         }
-        if (LinkLost(devicecall::Guarded([&] {
-                return device.GetTransmittance(&transmittance, offset, kTransmittanceSpanDeg, kDeviceTimeoutMs);
-            }))) {
+        transmittance = 0.0f;
+        const KORVAN::AttenuatorStatus read = devicecall::Guarded(
+            [&] { return device.GetTransmittance(&transmittance, offset, kTransmittanceSpanDeg, kDeviceTimeoutMs); });
+        if (StopCannotGoOn(read, timeouts)) {
             break;
         }
-        if ((-kZeroTolerance < transmittance && transmittance < kZeroTolerance) || round >= kMaxStopRounds) {
+        // Only an answered read confirms zero: a failed one leaves 0 behind, which says nothing about the beam.
+        const bool confirmed = read == KORVAN::Ok && -kZeroTolerance < transmittance && transmittance < kZeroTolerance;
+        if (confirmed || round >= kMaxStopRounds) {
             break;
         }
     }

@@ -278,10 +278,12 @@ private slots:
         QElapsedTimer elapsed;
         elapsed.start();
         backend.EmergencyStop();
+        // One missed reply does not end the stop; a second one does. The Stop, the move to zero, the
+        // closing status poll and the monitor's polls between them each run to their limit.
         QVERIFY2(elapsed.elapsed() < 20000, qPrintable(QString::number(elapsed.elapsed())));
         QVERIFY(!backend.getBusy());
         QVERIFY(rig.records().contains("INFO: STOP done"));
-        QCOMPARE(rig.records().filter("set transmittance to 0").size(), 0);
+        QCOMPARE(rig.records().filter("set transmittance to 0").size(), 1);
     }
 
     void calibrationRestoresTheLastValueWithinTheRange() {

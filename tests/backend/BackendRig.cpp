@@ -49,8 +49,8 @@ Simulator &Rig::addSimulator(const QString &port, std::vector<std::string> extra
     return added;
 }
 
-void Rig::parkMachinePorts() {
-    const QString folder = QString::fromStdString(xdg.portFolder());
+void ParkMachinePorts(const std::string &portFolder) {
+    const QString folder = QString::fromStdString(portFolder);
     QDir().mkpath(folder);
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         QFile::link(info.systemLocation(), folder + QStringLiteral("/parked-") + info.portName());
@@ -59,7 +59,7 @@ void Rig::parkMachinePorts() {
 
 Backend &Rig::start() {
     if (parkPorts) {
-        parkMachinePorts();
+        ParkMachinePorts(xdg.portFolder());
     }
     backend_ = std::make_unique<Backend>();
     signals_ = std::make_unique<SignalLog>(*backend_);

@@ -89,14 +89,16 @@ public:
     std::string portFolder() const { return xdg.portFolder(); }
 
 private:
-    void parkMachinePorts();
-
     TempXdg xdg;
     std::unique_ptr<LogManager> logs;
     std::map<QString, std::unique_ptr<Simulator>> simulators;
     std::unique_ptr<Backend> backend_;
     std::unique_ptr<SignalLog> signals_;
 };
+
+// Keeps the machine's own serial ports out of a Backend's list: a link of another name in the port folder
+// counts as theirs.
+void ParkMachinePorts(const std::string &portFolder);
 
 // The requests a simulator received, without the monitor's status polls.
 QStringList Commands(const Simulator &simulator);
