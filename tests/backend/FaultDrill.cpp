@@ -169,6 +169,7 @@ AttenuatorStatus ExpectedStatus(Exchange kind, FaultEffect effect) {
 LinkWatch::LinkWatch(Backend &backend) {
     connect(&backend, &Backend::motorConnectedChanged, this, [this](bool connected) {
         ++changes_;
+        ups_ += connected ? 1 : 0;
         up_ = connected;
     });
 }

@@ -44,10 +44,12 @@ class LinkWatch : public QObject {
 public:
     explicit LinkWatch(Backend &backend);
     int changes() const { return changes_; }
+    int ups() const { return ups_; }
     bool up() const { return up_; }
 
 private:
     int changes_ = 0;
+    int ups_ = 0;
     bool up_ = false;
 };
 

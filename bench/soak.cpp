@@ -1,0 +1,332 @@
+// The soak: the real Backend driven with random commands at full rate against a simulator that injects
+// random faults, drops its line and is unplugged and registered again, for a time given on the command
+// line. The drive runs in a child process, so that a crash or a hang is counted rather than fatal.
+//
+//   bench-soak SECONDS [--seed N]
+//
+// Prints commands run, faults injected, reconnects, failures (crash, hang, late return, wrong status,
+// no recovery, a settings file that does not parse) and the resident memory at start, after warm-up and
+// at the end. Exits 0 only when nothing failed, so that a short run can serve as a test.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+
+#include "FaultDrill.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A child that prints nothing for this long is stuck: every pair ends within a few limits.
+constexpr int kHangSeconds = 60;
+constexpr int kProgressSeconds = 10;
+// Failures described in full; beyond this only counted.
+constexpr int kDescribedFailures = 20;
+
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+        }
+    }
+    return -1;
+}
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The counters a child reports, by name, in "key=value" lines.
+using Counters = std::map<std::string, long>;
+
+Counters ParseCounters(const std::string &line) {
+    Counters counters;
+    std::istringstream words(line);
+    std::string word;
+    while (words >> word) {
+        const std::size_t equals = word.find('=');
+        if (equals != std::string::npos) {
+            counters[word.substr(0, equals)] = std::strtol(word.c_str() + equals + 1, nullptr, 10);
+        }
+    }
+    return counters;
+}
+
+// Commands that change settings without a device exchange, so that the saves have something to write.
+void ChangeSettings(Backend &backend, std::mt19937 &random) {
+    std::uniform_int_distribution<int> pick(0, 6);
+    std::uniform_real_distribution<float> fraction(0.0f, 1.0f);
+    switch (pick(random)) {
+    case 0:
+        backend.setInitTransmittanceZero(!backend.getInitTransmittanceZero());
+        break;
+    case 1:
+        backend.setTerminateTransmittanceZero(!backend.getTerminateTransmittanceZero());
+        break;
+    case 2:
+        backend.setAutoConnectPossibleSerial(true);
+        backend.setMechanicalCalibrationTransmittanceZero(!backend.getMechanicalCalibrationTransmittanceZero());
+        break;
+    case 3:
+        if (!backend.PushPreset(fraction(random))) {
+            backend.RemovePreset(0);
+        }
+        break;
+    case 4:
+        backend.RemovePreset(0);
+        break;
+    case 5:
+        backend.ApplyOffsetDegree(std::uniform_real_distribution<double>(-10.0, 10.0)(random));
+        break;
+    default:
+        backend.setConnectedSerialAlias(QStringLiteral("bench %1 \"quoted\"").arg(random() % 1000));
+        break;
+    }
+}
+
+int RunChild(double seconds, unsigned seed) {
+    int argc = 1;
+    char name[] = "bench-soak";
+    char *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Korvan. Inc"));
+    QCoreApplication::setApplicationName(QStringLiteral("Luxora"));
+
+    const Clock::time_point start = Clock::now();
+    const long rssStart = ResidentKiB();
+    DrillRig rig;
+    std::mt19937 random(seed);
+    const std::vector<DrillCommand> &commands = DrillCommands();
+    const std::vector<DrillFault> &faults = DrillFaults();
+    // The two timeout faults cost a full limit each; they come a quarter as often as the others.
+    std::vector<double> weights;
+    for (const DrillFault &fault : faults) {
+        weights.push_back(fault.effect == FaultEffect::Timeout ? 1.0 : 4.0);
+    }
+    std::discrete_distribution<std::size_t> pickFault(weights.begin(), weights.end());
+    std::uniform_int_distribution<std::size_t> pickCommand(0, commands.size() - 1);
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+
+    const double warmUp = std::min(60.0, seconds / 5);
+    long rssWarm = -1;
+    Counters counts{{"commands", 0}, {"faults", 0},    {"replacements", 0}, {"late", 0},
+                    {"wrong", 0},    {"unrecovered", 0}, {"unparsable", 0}};
+    int described = 0;
+    const auto describe = [&](const std::string &what) {
+        if (++described <= kDescribedFailures) {
+            std::printf("failure %s\n", what.c_str());
+            std::fflush(stdout);
+        }
+    };
+    const auto report = [&](const char *kind) {
+        std::printf("%s seconds=%.0f", kind, SecondsSince(start));
+        for (const auto &[key, value] : counts) {
+            std::printf(" %s=%ld", key.c_str(), value);
+        }
+        // Every link that came up again after the first one.
+        std::printf(" reconnects=%d rss_start=%ld rss_warm=%ld rss_now=%ld\n", rig.link().ups() - 1, rssStart,
+                    rssWarm, ResidentKiB());
+        std::fflush(stdout);
+    };
+
+    Clock::time_point lastProgress = Clock::now();
+    while (SecondsSince(start) < seconds) {
+        if (rssWarm < 0 && SecondsSince(start) >= warmUp) {
+            rssWarm = ResidentKiB();
+        }
+        const double roll = chance(random);
+        if (roll < 0.01) {
+            // Unplugged and plugged in again: the port goes, a new device registers under its name.
+            ++counts["replacements"];
+            rig.replaceSimulator();
+            QString why;
+            if (!rig.restore(&why, true)) {
+                ++counts["unrecovered"];
+                describe("after replacement: " + why.toStdString());
+            }
+        } else if (roll < 0.15) {
+            ++counts["commands"];
+            ChangeSettings(rig.backend(), random);
+        } else {
+            ++counts["commands"];
+            const DrillCommand &command = commands[pickCommand(random)];
+            const DrillFault *fault = nullptr;
+            if (chance(random) < 0.3) {
+                fault = &faults[pickFault(random)];
+                ++counts["faults"];
+            }
+            const PairResult result = RunPair(rig, command, fault);
+            counts["late"] += result.timely ? 0 : 1;
+            counts["wrong"] += result.correct ? 0 : 1;
+            counts["unrecovered"] += result.recovered ? 0 : 1;
+            if (!result.held()) {
+                describe(std::string(command.name) + " / " + (fault ? fault->name : "no fault") + ": " +
+                         result.detail.toStdString());
+            }
+        }
+        if (counts["commands"] % 20 == 0) {
+            QString why;
+            if (!rig.configParses(&why)) {
+                ++counts["unparsable"];
+                describe(why.toStdString());
+            }
+        }
+        if (SecondsSince(lastProgress) >= kProgressSeconds) {
+            lastProgress = Clock::now();
+            report("progress");
+        }
+    }
+    if (rssWarm < 0) {
+        rssWarm = ResidentKiB();
+    }
+    report("summary");
+    return 0;
+}
+
+struct ChildRun {
+    Counters summary;
+    bool summarised = false;
+    bool crashed = false;
+    bool hung = false;
+    std::string ending;
+};
+
+// Starts this program as a drive child and relays its lines until it ends or stops talking.
+ChildRun RunOnce(double seconds, unsigned seed) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        std::perror("pipe");
+        std::exit(2);
+    }
+    const std::string secondsText = std::to_string(seconds);
+    const std::string seedText = std::to_string(seed);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        // The Backend's log also goes to the console; at full rate that is noise, and it is in the log file.
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDERR_FILENO);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        ::execl("/proc/self/exe", "bench-soak", "--child", secondsText.c_str(), seedText.c_str(),
+                static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    ChildRun run;
+    std::string pending;
+    Clock::time_point lastLine = Clock::now();
+    for (;;) {
+        pollfd pfd{pipeFds[0], POLLIN, 0};
+        const int ready = ::poll(&pfd, 1, 1000);
+        if (ready > 0) {
+            char buffer[4096];
+            const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            pending.append(buffer, static_cast<std::size_t>(n));
+            std::size_t end;
+            while ((end = pending.find('\n')) != std::string::npos) {
+                const std::string line = pending.substr(0, end);
+                pending.erase(0, end + 1);
+                lastLine = Clock::now();
+                std::printf("  %s\n", line.c_str());
+                std::fflush(stdout);
+                if (line.rfind("summary ", 0) == 0) {
+                    run.summary = ParseCounters(line);
+                    run.summarised = true;
+                }
+            }
+        } else if (ready < 0 && errno != EINTR) {
+            break;
+        }
+        if (SecondsSince(lastLine) > kHangSeconds) {
+            run.hung = true;
+            ::kill(pid, SIGKILL);
+        }
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status)) {
+        run.ending = std::string("killed by signal ") + std::to_string(WTERMSIG(status));
+        run.crashed = !run.hung;
+    } else if (WEXITSTATUS(status) != 0 || !run.summarised) {
+        run.ending = "exit code " + std::to_string(WEXITSTATUS(status));
+        run.crashed = !run.hung;
+    }
+    return run;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--child") == 0) {
+        return RunChild(std::atof(argv[2]), static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)));
+    }
+    if (argc != 2 && !(argc == 4 && std::strcmp(argv[2], "--seed") == 0)) {
+        std::fprintf(stderr, "usage: %s SECONDS [--seed N]\n", argv[0]);
+        return 2;
+    }
+    const double seconds = std::atof(argv[1]);
+    unsigned seed = argc == 4 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10))
+                              : static_cast<unsigned>(std::random_device{}());
+    if (!(seconds > 0)) {
+        std::fprintf(stderr, "SECONDS must be positive\n");
+        return 2;
+    }
+    std::printf("soak: %.0f s, seed %u\n", seconds, seed);
+    std::fflush(stdout);
+
+    const Clock::time_point start = Clock::now();
+    Counters total;
+    long crashes = 0;
+    long hangs = 0;
+    Counters last;
+    // A child that crashed or hung is counted and replaced for the time that is left.
+    while (SecondsSince(start) < seconds - 1) {
+        const ChildRun run = RunOnce(seconds - SecondsSince(start), seed++);
+        crashes += run.crashed ? 1 : 0;
+        hangs += run.hung ? 1 : 0;
+        if (!run.ending.empty()) {
+            std::printf("failure drive ended: %s%s\n", run.ending.c_str(), run.hung ? " (hang)" : "");
+        }
+        for (const auto &[key, value] : run.summary) {
+            if (key.rfind("rss_", 0) != 0 && key != "seconds") {
+                total[key] += value;
+            }
+        }
+        if (run.summarised) {
+            last = run.summary;
+        }
+    }
+    const long failures = crashes + hangs + total["late"] + total["wrong"] + total["unrecovered"] + total["unparsable"];
+    std::printf("soak result: %.0f s, %ld commands, %ld faults injected, %ld reconnects, %ld replacements\n",
+                SecondsSince(start), total["commands"], total["faults"], total["reconnects"], total["replacements"]);
+    std::printf("failures: %ld (crash %ld, hang %ld, late %ld, wrong status %ld, no recovery %ld, unparsable "
+                "settings %ld)\n",
+                failures, crashes, hangs, total["late"], total["wrong"], total["unrecovered"], total["unparsable"]);
+    std::printf("resident memory: start %ld KiB, after warm-up %ld KiB, end %ld KiB, growth after warm-up %ld KiB\n",
+                last["rss_start"], last["rss_warm"], last["rss_now"], last["rss_now"] - last["rss_warm"]);
+    return failures == 0 ? 0 : 1;
+}
