@@ -14,19 +14,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <map>
+#include <poll.h>
 #include <random>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
+#include <sys/wait.h>
 
 #include "FaultDrill.h"
 
@@ -128,7 +127,7 @@ int RunChild(double seconds, unsigned seed) {
 
     const double warmUp = std::min(60.0, seconds / 5);
     long rssWarm = -1;
-    Counters counts{{"commands", 0}, {"faults", 0},    {"replacements", 0}, {"late", 0},
+    Counters counts{{"commands", 0}, {"faults", 0},      {"replacements", 0}, {"late", 0},
                     {"wrong", 0},    {"unrecovered", 0}, {"unparsable", 0}};
     int described = 0;
     const auto describe = [&](const std::string &what) {
@@ -143,8 +142,8 @@ int RunChild(double seconds, unsigned seed) {
             std::printf(" %s=%ld", key.c_str(), value);
         }
         // Every link that came up again after the first one.
-        std::printf(" reconnects=%d rss_start=%ld rss_warm=%ld rss_now=%ld\n", rig.link().ups() - 1, rssStart,
-                    rssWarm, ResidentKiB());
+        std::printf(" reconnects=%d rss_start=%ld rss_warm=%ld rss_now=%ld\n", rig.link().ups() - 1, rssStart, rssWarm,
+                    ResidentKiB());
         std::fflush(stdout);
     };
 

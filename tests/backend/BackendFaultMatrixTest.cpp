@@ -30,8 +30,7 @@ private slots:
                 ++held;
             } else {
                 // The log's message handler keeps only its own record types; this goes to the console.
-                std::fprintf(stderr, "not held: %s / %s: %s\n", command.name, injected.name,
-                             qPrintable(result.detail));
+                std::fprintf(stderr, "not held: %s / %s: %s\n", command.name, injected.name, qPrintable(result.detail));
             }
         }
         std::printf("backend fault matrix, %s: %d command/fault pairs, %d held\n", injected.name, pairs, held);

@@ -92,12 +92,16 @@ bool StopShows(DrillRig &rig, AttenuatorStatus expected, double, QString *why) {
     return Near(transmittance, 0.0, 0.001) || Fail(why, QString("transmittance %1 after the stop").arg(transmittance));
 }
 
-// A property read gives the device's value when its exchange was answered, 0 otherwise.
+// A property read gives the device's value when its exchange was answered, otherwise what the library
+// writes for a position it did not read.
 std::function<bool(DrillRig &, AttenuatorStatus, double, QString *)> ReadShows(
-    std::function<double(DrillRig &)> truth, double tolerance) {
-    return [truth, tolerance](DrillRig &rig, AttenuatorStatus expected, double read, QString *why) {
+    std::function<double(DrillRig &)> truth, double tolerance,
+    std::function<double(DrillRig &)> unread = [](DrillRig &) { return 0.0; }) {
+    return [truth, tolerance, unread](DrillRig &rig, AttenuatorStatus expected, double read, QString *why) {
         if (expected != Ok) {
-            return read == 0.0 || Fail(why, QString("read %1 from a failed exchange").arg(read));
+            const double want = unread(rig);
+            return Near(read, want, 1e-6) ||
+                   Fail(why, QString("read %1 from a failed exchange, want %2").arg(read).arg(want));
         }
         const double value = truth(rig);
         return Near(read, value, tolerance) || Fail(why, QString("read %1, device has %2").arg(read).arg(value));
@@ -264,7 +268,7 @@ bool DrillRig::configParses(QString *why) const {
 }
 
 const std::vector<DrillCommand> &DrillCommands() {
-    constexpr int kLimit = 3500; // every device call of a Backend command
+    constexpr int kLimit = 3500;    // every device call of a Backend command
     constexpr int kHandshake = 200; // the pause after opening the port and the handshake's own limit
     const auto nothing = [](DrillRig &) {};
     static const std::vector<DrillCommand> commands = {
@@ -272,19 +276,24 @@ const std::vector<DrillCommand> &DrillCommands() {
          [](DrillRig &rig) { return rig.backend().ApplyTransmittance(0.4f), 0.0; }, MoveShows},
         {"ApplyDegree", Exchange::Move, kLimit, nothing,
          [](DrillRig &rig) { return rig.backend().ApplyDegree(30.0f), 0.0; }, MoveShows},
-        {"ApplyStep", Exchange::Move, kLimit, nothing,
-         [](DrillRig &rig) { return rig.backend().ApplyStep(5000), 0.0; }, MoveShows},
+        {"ApplyStep", Exchange::Move, kLimit, nothing, [](DrillRig &rig) { return rig.backend().ApplyStep(5000), 0.0; },
+         MoveShows},
         {"read transmittance", Exchange::Read, kLimit, [](DrillRig &rig) { rig.backend().ApplyStep(4000); },
          [](DrillRig &rig) { return double(rig.backend().getTransmittance()); },
-         ReadShows([](DrillRig &rig) { return double(rig.backend().getTransmittance()); }, 1e-6)},
+         ReadShows([](DrillRig &rig) { return double(rig.backend().getTransmittance()); }, 1e-6,
+                   // The library converts the angle 0 of an unanswered read with the offset in force.
+                   [](DrillRig &rig) {
+                       const double offset = rig.backend().getOffsetDegree();
+                       return double(
+                           float(std::sin((0.0 - offset) * (3.14159265359 / 45.0) - 1.57079632679) * 0.5 + 0.5));
+                   })},
         {"read degree", Exchange::Read, kLimit, [](DrillRig &rig) { rig.backend().ApplyStep(4000); },
          [](DrillRig &rig) { return double(rig.backend().getDegree()); },
          ReadShows([](DrillRig &rig) { return double(rig.backend().getDegree()); }, 1e-6)},
         {"read step", Exchange::Read, kLimit, [](DrillRig &rig) { rig.backend().ApplyStep(4000); },
          [](DrillRig &rig) { return double(rig.backend().getStep()); },
          ReadShows([](DrillRig &rig) { return double(rig.devicePosition()); }, 0.5)},
-        {"transmittanceRangeMax below the beam", Exchange::Read, kLimit,
-         [](DrillRig &rig) { ResetRange(rig, 0.6f); },
+        {"transmittanceRangeMax below the beam", Exchange::Read, kLimit, [](DrillRig &rig) { ResetRange(rig, 0.6f); },
          [](DrillRig &rig) { return rig.backend().ApplyTransmittanceRangeMax(0.3f), 0.0; },
          [](DrillRig &rig, AttenuatorStatus expected, double, QString *why) {
              if (!Near(rig.backend().getTransmittanceRangeMax(), 0.3, 1e-6)) {
@@ -301,8 +310,7 @@ const std::vector<DrillCommand> &DrillCommands() {
              const double want = expected == Ok ? 0.3 : 0.6;
              return Near(beam, want, 0.001) || Fail(why, QString("transmittance %1, want %2").arg(beam).arg(want));
          }},
-        {"transmittanceRangeMin above the beam", Exchange::Read, kLimit,
-         [](DrillRig &rig) { ResetRange(rig, 0.3f); },
+        {"transmittanceRangeMin above the beam", Exchange::Read, kLimit, [](DrillRig &rig) { ResetRange(rig, 0.3f); },
          [](DrillRig &rig) { return rig.backend().ApplyTransmittanceRangeMin(0.5f), 0.0; },
          [](DrillRig &rig, AttenuatorStatus expected, double, QString *why) {
              if (!Near(rig.backend().getTransmittanceRangeMin(), 0.5, 1e-6)) {
