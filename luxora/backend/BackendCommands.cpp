@@ -1,5 +1,7 @@
 // The motion and maintenance commands that arrive from the user interface, the range limits and the
 // system-behaviour switches. All run on the GUI thread and call the device synchronously.
+#include <cmath>
+
 #include <QDebug>
 
 #include "backend/Backend.h"
@@ -51,7 +53,9 @@ void Backend::ApplyTransmittance(float transmittance) {
     qInfo() << "Set transmittance to" << target;
     StatusTrail(devicecall::Guarded(
         [&] { return device.SetTransmittance(target, offset, kTransmittanceSpanDeg, kDeviceTimeoutMs); }));
-    {
+    // A non-number passes the clamp and is refused by the library; it must not become the value that the
+    // next connection restores and the settings file keeps.
+    if (!std::isnan(target)) {
         std::lock_guard<std::mutex> lock(stateMutex);
         lastUserTransmittance = target;
     }
@@ -94,7 +98,9 @@ void Backend::ApplyStep(int step) {
 void Backend::ApplyOffsetDegree(double degree) {
     qInfo() << "Set transmittance offset degree to" << degree;
     qInfo() << " =>" << StatusDescription(motorStatus);
-    {
+    // An offset that is not a finite angle would make every transmittance call fail and could not be
+    // stored; the old one stays, and the signal makes the screens show it again.
+    if (std::isfinite(degree)) {
         std::lock_guard<std::mutex> lock(stateMutex);
         offsetDegree = degree;
     }

@@ -1,6 +1,7 @@
 // Motion and maintenance commands against the simulator: clamping, the range limits, the emergency
 // stop, maintenance and calibration, the behaviour switches and contained library exceptions.
 #include <cmath>
+#include <limits>
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -193,6 +194,31 @@ private slots:
         // The refresh runs inside the emission, before this log's own slot hears it.
         QCOMPARE(rig.signalLog().since(mark).mid(0, 4), (QStringList{"motorTransmittanceChanged", "motorDegreeChanged",
                                                                      "motorStepChanged", "offsetDegreeChanged"}));
+    }
+
+    void nonNumbersMoveNothingAndAreNotStored() {
+        Rig rig;
+        Simulator &simulator = rig.addSimulator("COM3");
+        Backend &backend = rig.start();
+        QVERIFY(rig.connectRow(1));
+        backend.setProperty("offsetDegree", 5.0);
+        backend.setProperty("transmittance", 0.4f);
+        const int commands = Commands(simulator).size();
+
+        backend.ApplyTransmittance(std::numeric_limits<float>::quiet_NaN());
+        backend.ApplyOffsetDegree(std::numeric_limits<double>::infinity());
+        backend.ApplyOffsetDegree(std::numeric_limits<double>::quiet_NaN());
+        QCOMPARE(backend.getMotorStatusDescription(), QString("Parameter out of range"));
+        QCOMPARE(backend.getOffsetDegree(), 5.0);
+        QVERIFY(CommandsSince(simulator, commands).filter(QRegularExpression("^0ma")).isEmpty());
+
+        // The next connection restores what was stored: the last real value.
+        const int changes = rig.signalLog().connectedValues().size();
+        backend.ConnectMotorViaSerial(0);
+        QVERIFY(rig.waitForDisconnection(changes));
+        const QJsonObject saved = Rig::readConfig("COM3");
+        QVERIFY(std::abs(saved.value("last_user_transmittance").toDouble() - 0.4) < 1e-6);
+        QCOMPARE(saved.value("offset_degree").toDouble(), 5.0);
     }
 
     void emergencyStopWithoutBusySendsNoStop() {
