@@ -281,8 +281,12 @@ const std::vector<DrillCommand> &DrillCommands() {
         {"read transmittance", Exchange::Read, kLimit, [](DrillRig &rig) { rig.backend().ApplyStep(4000); },
          [](DrillRig &rig) { return double(rig.backend().getTransmittance()); },
          ReadShows([](DrillRig &rig) { return double(rig.backend().getTransmittance()); }, 1e-6,
-                   // The library converts the angle 0 of an unanswered read with the offset in force.
+                   // The library converts the angle 0 of an unanswered read with the offset in force; a reply
+                   // it cannot read throws before anything is written.
                    [](DrillRig &rig) {
+                       if (rig.effect == FaultEffect::UnreadableDigits) {
+                           return 0.0;
+                       }
                        const double offset = rig.backend().getOffsetDegree();
                        return double(
                            float(std::sin((0.0 - offset) * (3.14159265359 / 45.0) - 1.57079632679) * 0.5 + 0.5));
@@ -403,6 +407,7 @@ PairResult RunPair(DrillRig &rig, const DrillCommand &command, const DrillFault 
     }
     const AttenuatorStatus expected = ExpectedStatus(command.first, effect);
     rig.repliesQueued = fault && fault->holdsMs > command.limitMs;
+    rig.effect = effect;
     QString why;
     result.correct = command.check(rig, expected, observed, &why);
     result.detail = why;

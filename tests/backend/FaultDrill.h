@@ -85,6 +85,8 @@ public:
     // For the pair being checked: the device held back the replies to the command's later requests
     // behind a late one, so the first of them came together with it.
     bool repliesQueued = false;
+    // The effect of the fault of the pair being checked.
+    FaultEffect effect = FaultEffect::None;
 
 private:
     std::vector<std::string> simulatorArgs() const;
