@@ -1,12 +1,19 @@
 // The start-up steps that the program and its end-to-end tests share.
 #include "shell/Startup.h"
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickStyle>
+#include <QQuickWindow>
 #include <QUrl>
 
 #include "backend/Backend.h"
@@ -44,6 +51,33 @@ void PublishObjects(QQmlEngine &engine, Backend &backend, LogEmitter &log) {
 
 QUrl MainWindowUrl() {
     return QUrl(QStringLiteral("qrc:/main.qml"));
+}
+
+void RecordFirstFrame(const QQmlApplicationEngine &engine) {
+    const QByteArray path = qgetenv("LUXORA_FIRST_FRAME_FILE");
+    if (path.isEmpty() || engine.rootObjects().isEmpty()) {
+        return;
+    }
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().first());
+    if (!window) {
+        return;
+    }
+    auto written = std::make_shared<std::atomic<bool>>(false);
+    // With a render thread the signal comes from it: a direct call takes the time as the frame is swapped.
+    QObject::connect(
+        window, &QQuickWindow::frameSwapped, window,
+        [path, written] {
+            const auto now = std::chrono::steady_clock::now().time_since_epoch();
+            if (written->exchange(true)) {
+                return;
+            }
+            if (std::FILE *file = std::fopen(path.constData(), "we")) {
+                std::fprintf(file, "%lld\n",
+                             static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+                std::fclose(file);
+            }
+        },
+        Qt::DirectConnection);
 }
 
 } // namespace startup

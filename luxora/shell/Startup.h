@@ -4,6 +4,7 @@
 
 class Backend;
 class LogEmitter;
+class QQmlApplicationEngine;
 class QQmlEngine;
 class QUrl;
 
@@ -24,5 +25,10 @@ void PublishObjects(QQmlEngine &engine, Backend &backend, LogEmitter &log);
 
 // Where the main window is loaded from.
 QUrl MainWindowUrl();
+
+// Opt-in start-up diagnostic, off by default: when LUXORA_FIRST_FRAME_FILE names a file, the CLOCK_MONOTONIC
+// time in nanoseconds of the loaded window's first frame is written to it, so that a benchmark can time the
+// start from outside the process.
+void RecordFirstFrame(const QQmlApplicationEngine &engine);
 
 } // namespace startup

@@ -42,6 +42,7 @@ int main(int argc, char *argv[]) {
                                               QCoreApplication::applicationFilePath().toUtf8());
         if (!updateEndsRun) {
             engine.load(startup::MainWindowUrl());
+            startup::RecordFirstFrame(engine);
             result = QGuiApplication::exec();
             backend->Shutdown();
             // After Shutdown the Backend stays in place until the process ends, as its design expects.

@@ -69,10 +69,10 @@ ProgramRig::~ProgramRig() {
     xdg_.reset();
 }
 
-Simulator &ProgramRig::addSimulator(const QString &port, std::vector<std::string> extraArgs) {
+Simulator &ProgramRig::addSimulator(const QString &port, std::vector<std::string> extraArgs, bool baudDelay) {
     std::vector<std::string> args = {"--port", port.toStdString(), "--speed", "0"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    auto simulator = std::make_unique<Simulator>(args);
+    auto simulator = std::make_unique<Simulator>(args, baudDelay);
     Simulator &added = *simulator;
     simulators_[port] = std::move(simulator);
     return added;

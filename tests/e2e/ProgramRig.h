@@ -31,8 +31,9 @@ public:
     ProgramRig &operator=(const ProgramRig &) = delete;
 
     // A simulator registered as `port` in this rig's port folder, moving at once unless extraArgs say
-    // otherwise. One added before start() is there for the start-up auto-connection.
-    Simulator &addSimulator(const QString &port, std::vector<std::string> extraArgs = {});
+    // otherwise, with 9600-baud byte timing when baudDelay. One added before start() is there for the
+    // start-up auto-connection.
+    Simulator &addSimulator(const QString &port, std::vector<std::string> extraArgs = {}, bool baudDelay = false);
 
     // Creates the Backend and loads the main window; false when the window did not appear. Waits until the
     // start-up connection attempt is over.

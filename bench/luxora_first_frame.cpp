@@ -1,0 +1,75 @@
+// Time from the start of the luxora process to the first frame of its window, on a real X display
+// (run it under xvfb-run), with a simulated attenuator on COM1 for the start-up connection.
+//
+//   bench-luxora-first-frame [runs]
+//
+// Every run is a new process with fresh XDG folders. The first-start runs also begin with an empty QML
+// cache, as the very first start on a machine does; the later-start runs share a cache filled by one run
+// beforehand. Files are in the page cache either way.
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "Figures.h"
+#include "LuxoraProcess.h"
+#include "TempXdg.h"
+
+namespace {
+
+constexpr double kFrameTimeoutSeconds = 20.0;
+
+// Milliseconds from the spawn to the first frame; negative when no frame came.
+double OneStart(const std::string &cacheFolder) {
+    bench::LuxoraProcess::Options options;
+    options.recordFirstFrame = true;
+    options.cacheFolder = cacheFolder;
+    bench::LuxoraProcess program(options);
+    const std::optional<double> frame = program.firstFrame(kFrameTimeoutSeconds);
+    return frame ? (*frame - program.spawnedAt()) * 1000.0 : -1.0;
+}
+
+bool Collect(const char *what, int runs, const std::string &cacheFolder, std::vector<double> &ms) {
+    for (int run = 0; run < runs; ++run) {
+        const double value = OneStart(cacheFolder);
+        if (value < 0) {
+            std::fprintf(stderr, "bench-luxora-first-frame: no first frame within %.0f s (%s run %d)\n",
+                         kFrameTimeoutSeconds, what, run + 1);
+            return false;
+        }
+        ms.push_back(value);
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 10;
+    if (runs <= 0 || !std::getenv("DISPLAY")) {
+        std::fprintf(stderr, "usage: xvfb-run -a bench-luxora-first-frame [runs]\n");
+        return 2;
+    }
+    try {
+        std::printf("luxora start to first frameSwapped, QT_QPA_PLATFORM=xcb on DISPLAY=%s, %d runs each\n",
+                    std::getenv("DISPLAY"), runs);
+        std::vector<double> first;
+        if (!Collect("first-start", runs, "", first))
+            return 1;
+        bench::PrintFigures("first start (empty QML cache)", first, "ms", "< 1000 ms");
+
+        // A folder outside the runs' own XDG trees, so that the cache outlives each run.
+        const TempXdg shared;
+        const std::string cache = shared.root() + "/cache";
+        std::vector<double> primer;
+        std::vector<double> later;
+        if (!Collect("priming", 1, cache, primer) || !Collect("later-start", runs, cache, later))
+            return 1;
+        bench::PrintFigures("later start (QML cache filled)", later, "ms", "< 1000 ms");
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "bench-luxora-first-frame: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
