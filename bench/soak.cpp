@@ -25,9 +25,12 @@
 #include <vector>
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QStringList>
 #include <sys/wait.h>
 
 #include "FaultDrill.h"
+#include "shell/LogEmitter.h"
 
 namespace {
 
@@ -68,6 +71,18 @@ Counters ParseCounters(const std::string &line) {
         }
     }
     return counters;
+}
+
+// The last lines of a text file, for the account of a failure.
+std::string Tail(const QString &path, int lines) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const qint64 size = file.size();
+    file.seek(std::max<qint64>(0, size - 64 * 1024));
+    const QStringList all = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    return all.mid(std::max(0, all.size() - lines)).join(QStringLiteral("\n    ")).toStdString();
 }
 
 // Commands that change settings without a device exchange, so that the saves have something to write.
@@ -132,7 +147,10 @@ int RunChild(double seconds, unsigned seed) {
     int described = 0;
     const auto describe = [&](const std::string &what) {
         if (++described <= kDescribedFailures) {
-            std::printf("failure %s\n", what.c_str());
+            LogEmitter *log = LogManager::emitter();
+            std::printf("failure %s\n  log:\n    %s\n  device:\n    %s\n", what.c_str(),
+                        Tail(log->saveDir() + QStringLiteral("/") + log->saveFile(), 40).c_str(),
+                        Tail(QString::fromStdString(rig.simulator().transcriptPath()), 30).c_str());
             std::fflush(stdout);
         }
     };

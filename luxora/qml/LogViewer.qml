@@ -47,6 +47,8 @@ Pane {
         delegate: Label {
             width: list.width
             wrapMode: Text.WordWrap
+            // Records carry texts from files and from the device; they are shown as written, never as markup.
+            textFormat: Text.PlainText
             text: root.entryText(timeStr, typeStr, messageStr)
             color: typeStr === "INFO" ? "white" : "red"
         }
