@@ -28,6 +28,13 @@ bool StopCannotGoOn(KORVAN::AttenuatorStatus status, int &timeouts) {
     return status == KORVAN::SerialClosed || timeouts >= kMaxStopTimeouts;
 }
 
+// A routine or calibration that was not answered Ok may be running, and the Backend stays busy until a
+// stop. On a closed line nothing runs, and busy would outlast the disconnection steps that clear it,
+// leaving a program that drops every new connection and has no stop button to offer.
+bool RoutineMayRun(int status) {
+    return status != KORVAN::Ok && status != KORVAN::SerialClosed;
+}
+
 bool IsFraction(float value) {
     // Written so that not-a-number fails too: a NaN limit would switch the clamp off.
     return value >= 0.0f && value <= 1.0f;
@@ -206,7 +213,7 @@ void Backend::StartMotorOptimization() {
     qInfo() << "Start motor optimization";
     StatusTrail(devicecall::Guarded([&] { return device.StartOptimization(kDeviceTimeoutMs); }));
     emit motorErrorCodeChanged();
-    if (motorStatus != KORVAN::Ok) {
+    if (RoutineMayRun(motorStatus)) {
         busy = true;
         emit busyChanged();
     }
@@ -216,7 +223,7 @@ void Backend::StartMotorCleaningMechanics() {
     qInfo() << "Start motor cleaning";
     StatusTrail(devicecall::Guarded([&] { return device.StartCleaningMechanics(kDeviceTimeoutMs); }));
     emit motorErrorCodeChanged();
-    if (motorStatus != KORVAN::Ok) {
+    if (RoutineMayRun(motorStatus)) {
         busy = true;
         emit busyChanged();
     }
@@ -227,8 +234,10 @@ void Backend::MechanicalCalibration() {
     StatusTrail(devicecall::Guarded([&] { return device.MechanicalCalibration(kDeviceTimeoutMs); }));
     emit motorErrorCodeChanged();
     if (motorStatus != KORVAN::Ok) {
-        busy = true;
-        emit busyChanged();
+        if (RoutineMayRun(motorStatus)) {
+            busy = true;
+            emit busyChanged();
+        }
         return;
     }
     float restore = 0.0f;

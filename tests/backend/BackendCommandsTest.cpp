@@ -196,6 +196,24 @@ private slots:
                                                                      "motorStepChanged", "offsetDegreeChanged"}));
     }
 
+    void routineStartedOnAClosedLineLeavesTheProgramFreeToConnect() {
+        Rig rig;
+        rig.addSimulator("COM3");
+        Backend &backend = rig.start();
+        QVERIFY(rig.connectRow(1));
+        const int changes = rig.signalLog().connectedValues().size();
+        backend.DisconnectMotor();
+        QVERIFY(rig.waitForDisconnection(changes));
+
+        // Nothing can run on a closed line; a busy state here would drop every connection attempt.
+        backend.StartMotorOptimization();
+        backend.StartMotorCleaningMechanics();
+        backend.MechanicalCalibration();
+        QCOMPARE(backend.getMotorStatusDescription(), QString("Serial closed"));
+        QVERIFY(!backend.getBusy());
+        QVERIFY(rig.connectRow(1));
+    }
+
     void nonNumbersMoveNothingAndAreNotStored() {
         Rig rig;
         Simulator &simulator = rig.addSimulator("COM3");
