@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 #include <unistd.h>
 
 #include <QTest>
@@ -40,6 +41,19 @@ void PrintFigures(const std::string &label, std::vector<double> values, const ch
     std::printf("%s: n=%zu min %.1f median %.1f max %.1f %s (target %s)\n", label.c_str(), values.size(), *low,
                 Median(values), *high, unit, target.c_str());
     std::fflush(stdout);
+}
+
+std::string LoadNote() {
+    double load = 0.0;
+    if (std::FILE *file = std::fopen("/proc/loadavg", "re")) {
+        if (std::fscanf(file, "%lf", &load) != 1)
+            load = 0.0;
+        std::fclose(file);
+    }
+    char note[96];
+    std::snprintf(note, sizeof note, "load average %.2f over the last minute, %u cores", load,
+                  std::thread::hardware_concurrency());
+    return note;
 }
 
 std::FILE *DivertProgramLog() {

@@ -19,6 +19,9 @@ void PrintFigures(const std::string &label, std::vector<double> values, const ch
 
 double Median(std::vector<double> values);
 
+// "load average L over the last minute, N cores": other work on the machine shows in every figure.
+std::string LoadNote();
+
 // The program's log handler copies every record to standard error, where the records of a run in this
 // process would bury the figures: from here on they go to /dev/null (the log file still has them), and the
 // benchmark's own messages to the stream returned, the original standard error.

@@ -1,6 +1,7 @@
 // The real luxora executable as a child process against a simulator, measured through /proc.
 #include "LuxoraProcess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -86,8 +87,9 @@ LuxoraProcess::LuxoraProcess(const Options &options) : xdg_(std::make_unique<Tem
         {"QT_QPA_PLATFORM", options.platform},
         {"XDG_CACHE_HOME", cache},
     };
-    if (options.platform == "offscreen")
-        overrides["QT_QUICK_BACKEND"] = "software";
+    // An empty value leaves the variable out.
+    overrides["QT_QUICK_BACKEND"] =
+        options.quickBackend.empty() && options.platform == "offscreen" ? "software" : options.quickBackend;
     if (options.recordFirstFrame) {
         frameFile_ = xdg_->root() + "/first-frame";
         overrides["LUXORA_FIRST_FRAME_FILE"] = frameFile_;
@@ -98,8 +100,10 @@ LuxoraProcess::LuxoraProcess(const Options &options) : xdg_(std::make_unique<Tem
         if (!overrides.count(text.substr(0, text.find('='))))
             environment.push_back(text);
     }
-    for (const auto &[name, value] : overrides)
-        environment.push_back(name + "=" + value);
+    for (const auto &[name, value] : overrides) {
+        if (!value.empty())
+            environment.push_back(name + "=" + value);
+    }
     std::vector<char *> envp;
     for (std::string &entry : environment)
         envp.push_back(entry.data());
@@ -190,6 +194,32 @@ long LuxoraProcess::residentKiB() const {
             return std::stol(line.substr(6));
     }
     return -1;
+}
+
+std::vector<LuxoraProcess::Mapping> LuxoraProcess::residentByMapping() const {
+    // A mapping's header line is "start-end perms offset device inode [path]", its Rss line comes later.
+    std::map<std::string, long> byName;
+    std::istringstream smaps(ReadFile("/proc/" + std::to_string(pid_) + "/smaps"));
+    std::string name;
+    for (std::string line; std::getline(smaps, line);) {
+        if (line.rfind("Rss:", 0) == 0) {
+            byName[name] += std::stol(line.substr(4));
+            continue;
+        }
+        std::istringstream fields(line);
+        std::string range, perms, offset, device, inode, path;
+        if (!(fields >> range >> perms >> offset >> device >> inode) || range.find('-') == std::string::npos ||
+            range.back() == ':')
+            continue;
+        std::getline(fields >> std::ws, path);
+        name = path.empty() || path == "[heap]" || path.rfind("[stack", 0) == 0 ? "[anon]" : path;
+    }
+    std::vector<Mapping> mappings;
+    for (const auto &[mapped, kiB] : byName)
+        mappings.push_back({mapped, kiB});
+    std::sort(mappings.begin(), mappings.end(),
+              [](const Mapping &a, const Mapping &b) { return a.residentKiB > b.residentKiB; });
+    return mappings;
 }
 
 std::vector<LuxoraProcess::ThreadTime> LuxoraProcess::threadTimes() const {

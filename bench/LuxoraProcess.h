@@ -21,6 +21,9 @@ public:
         // QT_QPA_PLATFORM of the program: "xcb" for a real window (DISPLAY must lead to a server), or
         // "offscreen", which draws with the software renderer.
         std::string platform = "xcb";
+        // QT_QUICK_BACKEND of the program: empty for Qt's default, OpenGL, except on "offscreen", which
+        // gets "software".
+        std::string quickBackend;
         // Where Qt keeps its compiled QML cache; empty for a fresh folder, as on a first start.
         std::string cacheFolder;
         // Let the program write the time of its first frame (see firstFrame()).
@@ -51,6 +54,13 @@ public:
     double cpuSeconds() const;
     // VmRSS in KiB; -1 when it cannot be read.
     long residentKiB() const;
+
+    struct Mapping {
+        std::string name; // the mapped file, or [anon] for all anonymous memory
+        long residentKiB;
+    };
+    // Resident memory by what is mapped, largest first.
+    std::vector<Mapping> residentByMapping() const;
 
     struct ThreadTime {
         std::string name;

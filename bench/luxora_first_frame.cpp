@@ -3,9 +3,9 @@
 //
 //   bench-luxora-first-frame [runs]
 //
-// Every run is a new process with fresh XDG folders. The first-start runs also begin with an empty QML
-// cache, as the very first start on a machine does; the later-start runs share a cache filled by one run
-// beforehand. Files are in the page cache either way.
+// Every run is a new process with fresh XDG folders. The first-start runs also begin with an empty cache
+// folder (Qt's QML and shader caches, Mesa's shader cache), as the very first start on a machine does; the
+// later-start runs share a cache folder filled by one run beforehand. Files are in the page cache either way.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -52,12 +52,12 @@ int main(int argc, char **argv) {
         return 2;
     }
     try {
-        std::printf("luxora start to first frameSwapped, QT_QPA_PLATFORM=xcb on DISPLAY=%s, %d runs each\n",
-                    std::getenv("DISPLAY"), runs);
+        std::printf("luxora start to first frameSwapped, QT_QPA_PLATFORM=xcb on DISPLAY=%s, %d runs each; %s\n",
+                    std::getenv("DISPLAY"), runs, bench::LoadNote().c_str());
         std::vector<double> first;
         if (!Collect("first-start", runs, "", first))
             return 1;
-        bench::PrintFigures("first start (empty QML cache)", first, "ms", "< 1000 ms");
+        bench::PrintFigures("first start (empty cache folder)", first, "ms", "< 1000 ms");
 
         // A folder outside the runs' own XDG trees, so that the cache outlives each run.
         const TempXdg shared;
@@ -66,7 +66,8 @@ int main(int argc, char **argv) {
         std::vector<double> later;
         if (!Collect("priming", 1, cache, primer) || !Collect("later-start", runs, cache, later))
             return 1;
-        bench::PrintFigures("later start (QML cache filled)", later, "ms", "< 1000 ms");
+        bench::PrintFigures("later start (cache folder filled)", later, "ms", "< 1000 ms");
+        std::printf("  at the end: %s\n", bench::LoadNote().c_str());
     } catch (const std::exception &e) {
         std::fprintf(stderr, "bench-luxora-first-frame: %s\n", e.what());
         return 1;

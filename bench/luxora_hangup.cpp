@@ -24,6 +24,7 @@ namespace {
 
 const QString kPort = QStringLiteral("COM1");
 const QString kUnconnectedTitle = QStringLiteral("KORVAN Luxora");
+constexpr int kChoices = 3;
 
 } // namespace
 
@@ -55,6 +56,7 @@ int main(int argc, char **argv) {
         std::mt19937 random(20240117);
         std::vector<double> latencyMs;
         std::vector<double> sincePollMs;
+        int reconnectRetries = 0;
         for (int round = 0; round < hangUps; ++round) {
             // Anywhere in the monitor's poll cycle, evenly.
             std::optional<bench::Cycle> cycle;
@@ -84,16 +86,42 @@ int main(int argc, char **argv) {
 
             if (simulator.control("reopen").rfind("ok ", 0) != 0)
                 throw std::runtime_error("the simulator did not reopen its line");
-            if (!rig.waitForIdle() || !rig.choosePort(kPort) || !rig.waitForConnection(kPort)) {
-                std::fprintf(errors, "bench-luxora-hangup: the program did not connect again\n");
+            // The handshake has 100 ms; a simulator starved by other work on the machine can miss it, and
+            // the port is then chosen again, as a user would.
+            bool idle = false;
+            bool chosen = false;
+            bool connected = false;
+            for (int attempt = 0; attempt < kChoices && !connected; ++attempt) {
+                reconnectRetries += attempt > 0;
+                idle = rig.waitForIdle();
+                chosen = idle && rig.choosePort(kPort);
+                // A failed attempt ends the busy state at once; a good one is seen by the next monitor poll.
+                connected = chosen && rig.waitForIdle() && rig.waitForConnection(kPort, 3000);
+            }
+            if (!connected) {
+                std::fprintf(errors,
+                             "bench-luxora-hangup: the program did not connect again (%s; title \"%s\", status "
+                             "\"%s\")\n",
+                             !idle     ? "still busy"
+                             : !chosen ? "the port could not be chosen"
+                                       : "no connection",
+                             qPrintable(rig.window()->title()), qPrintable(rig.text(QStringLiteral("statusText"))));
+                const std::vector<bench::WireLine> lines = clock.read();
+                std::fprintf(errors, "the simulator's last transcript lines:\n");
+                for (std::size_t i = lines.size() > 20 ? lines.size() - 20 : 0; i < lines.size(); ++i)
+                    std::fprintf(errors, "  %.4f %c %s\n", lines[i].at - hungUp, lines[i].direction,
+                                 lines[i].text.c_str());
                 return 1;
             }
         }
 
-        std::printf("hang-up to the title \"KORVAN Luxora\", 9600 baud, QT_QPA_PLATFORM=%s; %d hang-ups\n",
-                    qPrintable(QGuiApplication::platformName()), hangUps);
+        std::printf("hang-up to the title \"KORVAN Luxora\", 9600 baud, QT_QPA_PLATFORM=%s; %d hang-ups; %s\n",
+                    qPrintable(QGuiApplication::platformName()), hangUps, bench::LoadNote().c_str());
         bench::PrintFigures("start of the last status poll before the hang-up", sincePollMs, "ms earlier", "-");
         bench::PrintFigures("hang-up to title", latencyMs, "ms", "< 300 ms");
+        if (reconnectRetries > 0)
+            std::printf("  the port was chosen again %d times before the program connected after a reopen\n",
+                        reconnectRetries);
     } catch (const std::exception &e) {
         std::fprintf(errors, "bench-luxora-hangup: %s\n", e.what());
         return 1;

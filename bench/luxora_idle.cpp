@@ -1,7 +1,7 @@
 // CPU use and resident memory of the luxora program while it is connected to a simulated attenuator and
 // idle, its monitor polling the device four times a second over a 9600-baud line.
 //
-//   bench-luxora-idle [--seconds S] [--every S] [--platform xcb|offscreen]
+//   bench-luxora-idle [--seconds S] [--every S] [--platform xcb|offscreen] [--quick-backend software]
 //
 // Prints the resident memory once connected and every --every seconds, the CPU use of each interval and of
 // the whole run as a percentage of one core, the polls the simulator saw, and the busiest threads.
@@ -31,7 +31,8 @@ std::size_t CountPolls(Simulator &simulator) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: bench-luxora-idle [--seconds S] [--every S] [--platform xcb|offscreen]\n");
+    std::fprintf(stderr, "usage: bench-luxora-idle [--seconds S] [--every S] [--platform xcb|offscreen] "
+                         "[--quick-backend software]\n");
     return 2;
 }
 
@@ -52,6 +53,8 @@ int main(int argc, char **argv) {
             every = std::atof(value);
         else if (name == "--platform")
             options.platform = value;
+        else if (name == "--quick-backend")
+            options.quickBackend = value;
         else
             return Usage();
     }
@@ -68,11 +71,24 @@ int main(int argc, char **argv) {
         std::this_thread::sleep_for(std::chrono::duration<double>(kSettleSeconds));
 
         const char *display = std::getenv("DISPLAY");
-        std::printf("luxora idle, connected to optivane-sim at 9600 baud; QT_QPA_PLATFORM=%s%s%s; %.0f s\n",
+        const std::string backend = !options.quickBackend.empty()     ? options.quickBackend
+                                    : options.platform == "offscreen" ? "software"
+                                                                      : "(Qt's default, OpenGL)";
+        std::printf("luxora idle, connected to optivane-sim at 9600 baud; QT_QPA_PLATFORM=%s%s%s, "
+                    "QT_QUICK_BACKEND=%s; %.0f s; %s\n",
                     options.platform.c_str(), options.platform == "xcb" ? " on DISPLAY=" : "",
-                    options.platform == "xcb" ? (display ? display : "(none)") : "", seconds);
+                    options.platform == "xcb" ? (display ? display : "(none)") : "", backend.c_str(), seconds,
+                    bench::LoadNote().c_str());
         const long startKiB = program.residentKiB();
         std::printf("  t=%6.0f s  VmRSS %7.1f MiB (after start and connection)\n", 0.0, startKiB / 1024.0);
+        std::printf("  resident by mapping:");
+        const std::vector<bench::LuxoraProcess::Mapping> mappings = program.residentByMapping();
+        for (std::size_t i = 0; i < mappings.size() && i < 5; ++i) {
+            const std::string &name = mappings[i].name;
+            std::printf("%s %s %.1f MiB", i ? "," : "", name.substr(name.rfind('/') + 1).c_str(),
+                        mappings[i].residentKiB / 1024.0);
+        }
+        std::printf("\n");
         std::fflush(stdout);
 
         const double start = bench::Now();
@@ -110,6 +126,7 @@ int main(int argc, char **argv) {
         std::printf("VmRSS: %.1f MiB after start, %.1f MiB at the end, %.1f MiB at most, change %+.1f MiB "
                     "(target < 120 MiB and flat)\n",
                     startKiB / 1024.0, lastKiB / 1024.0, peakKiB / 1024.0, (lastKiB - startKiB) / 1024.0);
+        std::printf("  at the end: %s\n", bench::LoadNote().c_str());
         std::vector<bench::LuxoraProcess::ThreadTime> threads = program.threadTimes();
         std::sort(threads.begin(), threads.end(),
                   [](const auto &a, const auto &b) { return a.cpuSeconds > b.cpuSeconds; });

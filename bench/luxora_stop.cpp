@@ -100,9 +100,9 @@ int main(int argc, char **argv) {
 
         const double exchange = bench::Median(exchangeMs);
         std::printf("STOP click to the first stop/move request complete at the simulator, 9600 baud, "
-                    "QT_QPA_PLATFORM=%s; %zu clicks during a status poll (%d tried), clock offset +-%.3f ms\n",
+                    "QT_QPA_PLATFORM=%s; %zu clicks during a status poll (%d tried), clock offset +-%.3f ms; %s\n",
                     qPrintable(QGuiApplication::platformName()), latencyMs.size(), attempts,
-                    clock.uncertainty() * 1000.0);
+                    clock.uncertainty() * 1000.0, bench::LoadNote().c_str());
         bench::PrintFigures("status poll exchange", exchangeMs, "ms", "-");
         bench::PrintFigures("poll still on the wire at the click", pollLeftMs, "ms", "-");
         char target[64];
