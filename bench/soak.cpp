@@ -143,7 +143,7 @@ int RunChild(double seconds, unsigned seed) {
     const double warmUp = std::min(60.0, seconds / 5);
     long rssWarm = -1;
     Counters counts{{"commands", 0}, {"faults", 0},      {"replacements", 0}, {"late", 0},
-                    {"wrong", 0},    {"unrecovered", 0}, {"unparsable", 0}};
+                    {"wrong", 0},    {"unrecovered", 0}, {"unparsable", 0},   {"retried", 0}};
     int described = 0;
     const auto describe = [&](const std::string &what) {
         if (++described <= kDescribedFailures) {
@@ -195,6 +195,7 @@ int RunChild(double seconds, unsigned seed) {
             counts["late"] += result.timely ? 0 : 1;
             counts["wrong"] += result.correct ? 0 : 1;
             counts["unrecovered"] += result.recovered ? 0 : 1;
+            counts["retried"] += result.retried ? 1 : 0;
             if (!result.held()) {
                 describe(std::string(command.name) + " / " + (fault ? fault->name : "no fault") + ": " +
                          result.detail.toStdString());
@@ -338,8 +339,10 @@ int main(int argc, char **argv) {
         }
     }
     const long failures = crashes + hangs + total["late"] + total["wrong"] + total["unrecovered"] + total["unparsable"];
-    std::printf("soak result: %.0f s, %ld commands, %ld faults injected, %ld reconnects, %ld replacements\n",
-                SecondsSince(start), total["commands"], total["faults"], total["reconnects"], total["replacements"]);
+    std::printf("soak result: %.0f s, %ld commands, %ld faults injected, %ld reconnects, %ld replacements, %ld "
+                "connections tried twice\n",
+                SecondsSince(start), total["commands"], total["faults"], total["reconnects"], total["replacements"],
+                total["retried"]);
     std::printf("failures: %ld (crash %ld, hang %ld, late %ld, wrong status %ld, no recovery %ld, unparsable "
                 "settings %ld)\n",
                 failures, crashes, hangs, total["late"], total["wrong"], total["unrecovered"], total["unparsable"]);

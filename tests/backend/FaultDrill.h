@@ -101,7 +101,7 @@ private:
 struct DrillCommand {
     const char *name;
     Exchange first;
-    int limitMs; // the time limit of the exchange the fault reaches
+    int limitMs;                             // the time limit of the exchange the fault reaches
     std::function<void(DrillRig &)> prepare; // unfaulted, before the fault is set
     // The timed part; returns what the check needs to see (a read value), when anything.
     std::function<double(DrillRig &)> run;
@@ -117,11 +117,13 @@ struct PairResult {
     bool correct = false;
     bool recovered = false;
     QString detail;
+    bool retried = false; // a handshake missed on a loaded machine, held on the second attempt
     bool held() const { return timely && correct && recovered; }
 };
 
 // Runs one command with the fault (none when null) aimed at its first exchange, checks the result,
-// then restores the rig and checks that a move is answered and carried out.
+// then restores the rig and checks that a move is answered and carried out. A connection that should
+// have come up and did not is tried once more.
 PairResult RunPair(DrillRig &rig, const DrillCommand &command, const DrillFault *fault);
 
 // The slack allowed on top of the time the command must take: the limit of its faulted exchange, or the
