@@ -1,7 +1,7 @@
 // Time from the start of the luxora process to the first frame of its window, on a real X display
 // (run it under xvfb-run), with a simulated attenuator on COM1 for the start-up connection.
 //
-//   bench-luxora-first-frame [runs]
+//   bench-luxora-first-frame [runs] [--quick-backend software]
 //
 // Every run is a new process with fresh XDG folders. The first-start runs also begin with an empty cache
 // folder (Qt's QML and shader caches, Mesa's shader cache), as the very first start on a machine does; the
@@ -21,8 +21,9 @@ namespace {
 constexpr double kFrameTimeoutSeconds = 20.0;
 
 // Milliseconds from the spawn to the first frame; negative when no frame came.
-double OneStart(const std::string &cacheFolder) {
+double OneStart(const std::string &cacheFolder, const std::string &quickBackend) {
     bench::LuxoraProcess::Options options;
+    options.quickBackend = quickBackend;
     options.recordFirstFrame = true;
     options.cacheFolder = cacheFolder;
     bench::LuxoraProcess program(options);
@@ -30,9 +31,10 @@ double OneStart(const std::string &cacheFolder) {
     return frame ? (*frame - program.spawnedAt()) * 1000.0 : -1.0;
 }
 
-bool Collect(const char *what, int runs, const std::string &cacheFolder, std::vector<double> &ms) {
+bool Collect(const char *what, int runs, const std::string &cacheFolder, const std::string &quickBackend,
+             std::vector<double> &ms) {
     for (int run = 0; run < runs; ++run) {
-        const double value = OneStart(cacheFolder);
+        const double value = OneStart(cacheFolder, quickBackend);
         if (value < 0) {
             std::fprintf(stderr, "bench-luxora-first-frame: no first frame within %.0f s (%s run %d)\n",
                          kFrameTimeoutSeconds, what, run + 1);
@@ -46,16 +48,25 @@ bool Collect(const char *what, int runs, const std::string &cacheFolder, std::ve
 } // namespace
 
 int main(int argc, char **argv) {
-    const int runs = argc > 1 ? std::atoi(argv[1]) : 10;
+    int runs = 10;
+    std::string quickBackend;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--quick-backend" && i + 1 < argc)
+            quickBackend = argv[++i];
+        else
+            runs = std::atoi(argv[i]);
+    }
     if (runs <= 0 || !std::getenv("DISPLAY")) {
-        std::fprintf(stderr, "usage: xvfb-run -a bench-luxora-first-frame [runs]\n");
+        std::fprintf(stderr, "usage: xvfb-run -a bench-luxora-first-frame [runs] [--quick-backend software]\n");
         return 2;
     }
     try {
-        std::printf("luxora start to first frameSwapped, QT_QPA_PLATFORM=xcb on DISPLAY=%s, %d runs each; %s\n",
-                    std::getenv("DISPLAY"), runs, bench::LoadNote().c_str());
+        std::printf("luxora start to first frameSwapped, QT_QPA_PLATFORM=xcb on DISPLAY=%s, QT_QUICK_BACKEND=%s, "
+                    "%d runs each; %s\n",
+                    std::getenv("DISPLAY"), quickBackend.empty() ? "(Qt's default, OpenGL)" : quickBackend.c_str(),
+                    runs, bench::LoadNote().c_str());
         std::vector<double> first;
-        if (!Collect("first-start", runs, "", first))
+        if (!Collect("first-start", runs, "", quickBackend, first))
             return 1;
         bench::PrintFigures("first start (empty cache folder)", first, "ms", "< 1000 ms");
 
@@ -64,7 +75,8 @@ int main(int argc, char **argv) {
         const std::string cache = shared.root() + "/cache";
         std::vector<double> primer;
         std::vector<double> later;
-        if (!Collect("priming", 1, cache, primer) || !Collect("later-start", runs, cache, later))
+        if (!Collect("priming", 1, cache, quickBackend, primer) ||
+            !Collect("later-start", runs, cache, quickBackend, later))
             return 1;
         bench::PrintFigures("later start (cache folder filled)", later, "ms", "< 1000 ms");
         std::printf("  at the end: %s\n", bench::LoadNote().c_str());
