@@ -45,8 +45,11 @@ int main(int argc, char *argv[]) {
             startup::RecordFirstFrame(engine);
             result = QGuiApplication::exec();
             backend->Shutdown();
-            // After Shutdown the Backend stays in place until the process ends, as its design expects.
-            backend.release();
+            // After Shutdown the Backend stays in place until the process ends, as its design expects. It is
+            // held from a static rather than dropped, so that it stays reachable, kept on purpose rather than
+            // lost; volatile, so that the compiler keeps a store that nothing reads.
+            [[maybe_unused]] static Backend *volatile keptUntilExit = nullptr;
+            keptUntilExit = backend.release();
         }
     }
     // Only after an update run does main still own the Backend; its destructor ends the monitor first.
