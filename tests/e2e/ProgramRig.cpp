@@ -4,6 +4,7 @@
 #include <cmath>
 #include <set>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -60,8 +61,14 @@ ProgramRig::ProgramRig() : xdg_(std::make_unique<TempXdg>()), logs_(std::make_un
 ProgramRig::~ProgramRig() {
     // main's order once its event loop has returned; main then leaves the Backend in place until the process
     // ends, where the next test needs it gone.
-    if (backend_)
+    if (backend_) {
         backend_->Shutdown();
+        // A signal that the monitor or a worker emitted reaches the screens as a queued call through an
+        // object that Qt frees on delivery only while the Backend is still there; the program's event loop
+        // would deliver it, and the Backend outlives it there, so it is delivered here before the Backend
+        // goes.
+        QCoreApplication::sendPostedEvents();
+    }
     engine_.reset();
     backend_.reset();
     simulators_.clear();
