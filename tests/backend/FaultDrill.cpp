@@ -113,6 +113,16 @@ bool LinkIs(DrillRig &rig, bool up, int withinMs, QString *why) {
     return rig.waitForLink(up, withinMs) || Fail(why, up ? "link not up" : "link not down");
 }
 
+// A connection attempt: an answered handshake brings the link up; a refused one leaves the port closed,
+// and the monitor has nothing to announce.
+bool ConnectionShows(DrillRig &rig, AttenuatorStatus expected, double, QString *why) {
+    if (expected == Ok) {
+        return LinkIs(rig, true, 5000, why);
+    }
+    QTest::qWait(400);
+    return LinkIs(rig, false, 0, why);
+}
+
 void ResetRange(DrillRig &rig, float transmittance) {
     Backend &backend = rig.backend();
     backend.ApplyTransmittanceRangeMax(1.0f);
@@ -362,26 +372,13 @@ const std::vector<DrillCommand> &DrillCommands() {
              rig.backend().ConnectMotorViaSerial(1);
              return UntilIdle(rig);
          },
-         [](DrillRig &rig, AttenuatorStatus expected, double, QString *why) {
-             if (expected == Ok) {
-                 return LinkIs(rig, true, 5000, why);
-             }
-             // A refused handshake leaves the port closed: the monitor has nothing to announce.
-             QTest::qWait(400);
-             return LinkIs(rig, false, 0, why);
-         }},
+         ConnectionShows},
         {"Init", Exchange::Handshake, kHandshake, Disconnected,
          [](DrillRig &rig) {
              rig.backend().Init();
              return UntilIdle(rig);
          },
-         [](DrillRig &rig, AttenuatorStatus expected, double, QString *why) {
-             if (expected == Ok) {
-                 return LinkIs(rig, true, 5000, why);
-             }
-             QTest::qWait(400);
-             return LinkIs(rig, false, 0, why);
-         }},
+         ConnectionShows},
         {"DisconnectMotor", Exchange::Command, kLimit, nothing,
          [](DrillRig &rig) { return rig.backend().DisconnectMotor(), 0.0; },
          [](DrillRig &rig, AttenuatorStatus, double, QString *why) {
