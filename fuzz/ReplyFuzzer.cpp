@@ -16,13 +16,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static constexpr wire::ReplyForm kExpected[] = {wire::ReplyForm::Status, wire::ReplyForm::Position,
                                                     wire::ReplyForm::Offset, wire::ReplyForm::Info};
     const wire::ReplyForm expected = kExpected[data[0] % 4];
+    const wire::Purpose purpose = data[0] & 4 ? wire::Purpose::Confirm : wire::Purpose::Read;
     const std::string reply(reinterpret_cast<const char *>(data + 1), size - 1);
     int number = 0;
     MotorInfo info;
     try {
-        const AttenuatorStatus result = wire::Interpret(reply, expected, &number, &info);
-        // Ok is only ever the expected data reply, or status 0 to a plain command.
-        if (result == Ok && wire::Classify(reply) != expected)
+        const AttenuatorStatus result = wire::Interpret(reply, expected, purpose, &number, &info);
+        // Ok is only ever the expected data reply, or status 0 to a request that it confirms.
+        const wire::ReplyForm form = wire::Classify(reply);
+        if (result == Ok && form != expected && !(form == wire::ReplyForm::Status && purpose == wire::Purpose::Confirm))
             std::abort();
         // A device status is a byte.
         if (result > 255 || result < SerialUndefinedError)

@@ -10,7 +10,7 @@ AttenuatorStatus Optivane::__Member__::__MoveToDegree_(float degree, int timeout
     const auto steps = conversion::DegreeToSteps(degree, stepsPerDegree);
     if (!steps)
         return ParameterOutOfRange;
-    return __ExpectPosition_(wire::kMoveAbsolute + wire::HexWord(*steps), nullptr, timeoutMs);
+    return __ExpectMove_(wire::kMoveAbsolute + wire::HexWord(*steps), timeoutMs);
 }
 
 AttenuatorStatus Optivane::__Member__::__ReadDegree_(float *degree, int timeoutMs) {

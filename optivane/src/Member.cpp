@@ -42,8 +42,10 @@ Optivane::__Member__::~__Member__() {
 }
 
 bool Optivane::__Member__::__Open_(const std::string &portName) {
-    // A port-folder entry that does not lead to a character device is not opened at all.
-    if (Ports::ComNumber(portName) >= 0 && !platform::PortExists(portName))
+    // A port-folder entry that does not lead to a character device is not opened at all. Where the system
+    // names COM ports itself there is no folder to ask: opening the name is the test (Wine, for one, opens
+    // ports that its QueryDosDeviceA does not know).
+    if (!platform::PortFolder().empty() && Ports::ComNumber(portName) >= 0 && !platform::PortExists(portName))
         return false;
     auto opened = std::make_unique<asio::serial_port>(ioContext);
     asio::error_code openError;

@@ -12,9 +12,17 @@
 #include "Reply.h"
 #include "optivane/optivane.h"
 
+// A nested class takes the visibility of the exported class around it; the private record is no part of
+// the library's interface, so its routines stay inside the library.
+#if defined(_WIN32)
+#define OPTIVANE_PRIVATE
+#else
+#define OPTIVANE_PRIVATE __attribute__((visibility("hidden")))
+#endif
+
 namespace KORVAN {
 
-class Optivane::__Member__ {
+class OPTIVANE_PRIVATE Optivane::__Member__ {
 public:
     // Default step scale of the device family; also the fixed bound of SetMotorSteps.
     static constexpr int kDefaultTd = 360;
@@ -39,10 +47,12 @@ public:
     AttenuatorStatus __SendAndListen_(const std::string &request, std::string *reply, int timeoutMs);
 
     // One routine per expected reply form, all through __Expect_ (Protocol.cpp).
-    AttenuatorStatus __Expect_(const std::string &request, wire::ReplyForm expected, int *number, MotorInfo *info,
-                               int timeoutMs);
+    AttenuatorStatus __Expect_(const std::string &request, wire::ReplyForm expected, wire::Purpose purpose, int *number,
+                               MotorInfo *info, int timeoutMs);
     AttenuatorStatus __ExpectStatus_(const std::string &request, int timeoutMs);
     AttenuatorStatus __ExpectPosition_(const std::string &request, int *position, int timeoutMs);
+    // A move or calibration: its position reply is discarded, and a status reply of 0 also confirms it.
+    AttenuatorStatus __ExpectMove_(const std::string &request, int timeoutMs);
     AttenuatorStatus __ExpectOffset_(const std::string &request, int *offset, int timeoutMs);
     AttenuatorStatus __ExpectInfo_(const std::string &request, MotorInfo *info, int timeoutMs);
 

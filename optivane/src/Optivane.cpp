@@ -58,14 +58,15 @@ AttenuatorStatus Optivane::GetMotorInfo(MotorInfo *info, int timeoutMs) {
         const auto degrees = static_cast<float>(conversion::StepsToDegree(offsetSteps, member->stepsPerDegree));
         info->mechanicalOffset = std::to_string(degrees);
     }
-    // A library error wins; otherwise a device status wins over Ok, so that Ok means both answers came.
-    const AttenuatorStatus worst = std::min(identity, offset);
-    return worst < Ok ? worst : std::max(identity, offset);
+    // The smaller of two results, except that a device status wins over Ok, so that Ok means both answers
+    // came; a library error, being negative, wins over everything.
+    const AttenuatorStatus smaller = std::min(identity, offset);
+    return smaller == Ok ? std::max(identity, offset) : smaller;
 }
 
 AttenuatorStatus Optivane::MechanicalCalibration(int timeoutMs) {
     std::lock_guard<std::mutex> lock(member->mutex);
-    return member->__ExpectPosition_(wire::kHome, nullptr, timeoutMs);
+    return member->__ExpectMove_(wire::kHome, timeoutMs);
 }
 
 AttenuatorStatus Optivane::SetTransmittance(float transmittance, double offsetDeg, double rangeDeg, int timeoutMs) {
@@ -92,7 +93,7 @@ AttenuatorStatus Optivane::SetMotorSteps(int steps, int timeoutMs) {
     std::lock_guard<std::mutex> lock(member->mutex);
     if (steps < -kMaxAbsoluteSteps || steps > kMaxAbsoluteSteps)
         return ParameterOutOfRange;
-    return member->__ExpectPosition_(wire::kMoveAbsolute + wire::DecimalText(steps), nullptr, timeoutMs);
+    return member->__ExpectMove_(wire::kMoveAbsolute + wire::DecimalText(steps), timeoutMs);
 }
 
 AttenuatorStatus Optivane::GetMotorSteps(int *steps, int timeoutMs) {

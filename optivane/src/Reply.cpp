@@ -74,7 +74,8 @@ void FillInfo(const std::string &reply, MotorInfo *info) {
     info->ppd = std::to_string(ppd);
 }
 
-AttenuatorStatus Interpret(const std::string &reply, ReplyForm expected, int *number, MotorInfo *info) {
+AttenuatorStatus Interpret(const std::string &reply, ReplyForm expected, Purpose purpose, int *number,
+                           MotorInfo *info) {
     const ReplyForm form = Classify(reply);
     if (expected != ReplyForm::Status && form == expected) {
         if (expected == ReplyForm::Info) {
@@ -91,7 +92,7 @@ AttenuatorStatus Interpret(const std::string &reply, ReplyForm expected, int *nu
     // The field is one byte. A sign would let a damaged reply pose as a library code such as SerialClosed.
     if (status < 0 || status > 255)
         return SerialUndefinedError;
-    return status == Ok && expected != ReplyForm::Status ? SerialUndefinedError : status;
+    return status == Ok && purpose == Purpose::Read ? SerialUndefinedError : status;
 }
 
 } // namespace KORVAN::wire

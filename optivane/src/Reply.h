@@ -26,6 +26,10 @@ constexpr std::size_t kInfoReplyLength = 35;
 
 enum class ReplyForm { Status, Position, Offset, Info, Unknown };
 
+// What a request asks for. A read must hand back a number, so a status reply of 0 is no answer to it;
+// a command, a move or a calibration is confirmed by status 0 as by its data reply.
+enum class Purpose { Read, Confirm };
+
 ReplyForm Classify(const std::string &reply);
 
 // An 8-digit upper-case hexadecimal word; negative counts as their 32-bit two's complement.
@@ -39,9 +43,10 @@ int HexField(const std::string &reply, std::size_t pos, std::size_t len);
 
 // What a reply means to a request that expects the given form (Status for plain commands): the device
 // status of a status reply, Ok for the expected data reply (its number or record stored where an
-// output is given), otherwise SerialUndefinedError. A status reply of 0 carries no number, so it is
-// no answer to a data request. Throws as HexField does when a field to be stored is unreadable.
-AttenuatorStatus Interpret(const std::string &reply, ReplyForm expected, int *number, MotorInfo *info);
+// output is given), otherwise SerialUndefinedError. A status reply of 0 to a read gives
+// SerialUndefinedError, since it carries no number. Throws as HexField does when a field to be stored
+// is unreadable.
+AttenuatorStatus Interpret(const std::string &reply, ReplyForm expected, Purpose purpose, int *number, MotorInfo *info);
 
 // Payload readers; each expects a reply of the matching form.
 AttenuatorStatus StatusOf(const std::string &statusReply);

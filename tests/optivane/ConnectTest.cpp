@@ -2,11 +2,15 @@
 #include <fstream>
 #include <stdexcept>
 #include <thread>
+
+#if !defined(_WIN32)
 #include <unistd.h>
 
 #include <sys/stat.h>
+#endif
 
 #include "DeviceFixture.h"
+#include "Timing.h"
 
 using namespace KORVAN;
 
@@ -29,7 +33,7 @@ TEST_F(ConnectTest, ASilentDeviceFailsTheHandshakeAndClosesTheHandle) {
     Simulator other({"--silent"});
     const auto ms = ElapsedMs([&] { connected = handle.Connect(other.ptyPath()); });
     EXPECT_FALSE(connected);
-    EXPECT_LT(ms, 100 + 100 + 150);
+    EXPECT_TRUE(timing::WithinBound(ms, 100 + 100 + 150 - 1)) << ms;
     result = handle.GetCurrentStatus(1000);
     EXPECT_EQ(result, SerialClosed);
 }
@@ -61,6 +65,9 @@ TEST_F(ConnectTest, ASecondConnectReplacesThePort) {
 }
 
 TEST_F(ConnectTest, APortIsOpenedForExclusiveUse) {
+    // Windows refuses a second CreateFile on an open COM port; Wine does not for a serial device.
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine does not enforce the exclusive share mode of CreateFile on a serial device";
     StartDevice();
     Optivane intruder;
     EXPECT_FALSE(intruder.Connect(sim->ptyPath()));
@@ -70,6 +77,8 @@ TEST_F(ConnectTest, APortIsOpenedForExclusiveUse) {
     EXPECT_TRUE(intruder.Connect(sim->ptyPath()));
 }
 
+// The port folder is the Linux way of naming COM ports; Windows names them itself.
+#if !defined(_WIN32)
 TEST_F(ConnectTest, ComNamesResolveThroughThePortFolder) {
     sim = std::make_unique<Simulator>(std::vector<std::string>{"--port", "COM7", "--serial", "COM7DEVX"});
     EXPECT_EQ(Ports::Folder(), xdg.portFolder());
@@ -105,6 +114,7 @@ TEST_F(ConnectTest, OnlyLinksToCharacterDevicesCountAsPorts) {
     EXPECT_FALSE(Ports::Exists(-1));
     EXPECT_FALSE(Ports::Exists(256));
 }
+#endif
 
 TEST(ComNumber, AcceptsOnlyTheCanonicalNames) {
     EXPECT_EQ(Ports::ComNumber("COM0"), 0);

@@ -28,6 +28,14 @@ protected:
     std::size_t requestsAtConnect = 0;
 };
 
+// Whether this Windows test program runs under Wine, whose behaviour differs from Windows in a few
+// documented points; false on every other platform.
+bool RunningUnderWine();
+
+// What Wine adds to a wait for a reply, on top of a test's own slack: its server takes part in every wait
+// and in the cancel of a pending read. 0 elsewhere.
+long long WineWaitMs();
+
 // Milliseconds that a callable takes.
 template <typename F> long long ElapsedMs(F &&f) {
     const auto start = std::chrono::steady_clock::now();

@@ -8,13 +8,16 @@
 #include <thread>
 
 #include "DeviceFixture.h"
+#include "Timing.h"
 
 using namespace KORVAN;
 
 namespace {
 
 constexpr int kLimitMs = 300;
-constexpr long long kSlackMs = 100;
+// Below the 150 ms by which the late fault misses the limit, so that a call that waited for the late reply
+// is not taken for a timely one. Under Wine it is not, and such a call shows by its status instead.
+const long long kSlackMs = 100 + WineWaitMs();
 
 // What a call ended with: a status, or the exception that the interface names for unreadable numbers.
 struct Outcome {
@@ -65,7 +68,7 @@ struct Fault {
     std::string on;  // control command that injects it ("" for the hang-up, handled apart)
     std::string off; // control command that clears it
     std::function<Outcome(Kind)> expected;
-    int settleMs = 0; // time for late bytes to land after the fault clears
+    bool repliesLate = false; // replies still to come when the call has returned
 };
 
 std::vector<Fault> Faults() {
@@ -73,7 +76,7 @@ std::vector<Fault> Faults() {
     const auto normal = [](Kind k) { return Status(k == Kind::Maintenance ? Busy : Ok); };
     return {
         {"silent", "silent on", "silent off", [](Kind) { return Status(SerialTimeout); }},
-        {"delayed beyond the limit", "delay 450", "delay 0", [](Kind) { return Status(SerialTimeout); }, 500},
+        {"delayed beyond the limit", "delay 450", "delay 0", [](Kind) { return Status(SerialTimeout); }, true},
         {"delayed within the limit", "delay 60", "delay 0", normal},
         {"fixed device status", "force-status 11", "force-status off", [](Kind) { return Status(MotorError); }},
         {"malformed: short", "malformed short", "malformed off", [](Kind) { return Status(SerialUndefinedError); }},
@@ -97,6 +100,8 @@ TEST_F(FaultMatrix, EveryOperationAgainstEveryFault) {
         for (const Operation &op : Operations()) {
             ++pairs;
             const bool hangUp = fault.on.empty();
+            const std::size_t requestsBefore = sim->requests().size();
+            const std::size_t repliesBefore = sim->replies().size();
             sim->control(hangUp ? "hangup next" : fault.on);
 
             Outcome outcome;
@@ -123,8 +128,11 @@ TEST_F(FaultMatrix, EveryOperationAgainstEveryFault) {
                 ASSERT_TRUE(handle.Connect(pty)) << reply;
             } else {
                 sim->control(fault.off);
-                if (fault.settleMs > 0)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(fault.settleMs));
+                // The late replies land before the next exchange, which must not take them for its own.
+                if (fault.repliesLate) {
+                    ASSERT_TRUE(sim->waitForReplies(repliesBefore + sim->requests().size() - requestsBefore, 2000))
+                        << op.name;
+                }
             }
             // A maintenance routine that an operation started would make the check below read Busy.
             const AttenuatorStatus stopped = handle.Stop(1000);
@@ -132,8 +140,11 @@ TEST_F(FaultMatrix, EveryOperationAgainstEveryFault) {
             const AttenuatorStatus next = handle.GetMotorSteps(&steps, 1000);
             const std::string position = sim->control("get position");
 
-            const bool timely = ms <= limit + kSlackMs;
-            const bool correct = outcome == expected;
+            const bool timely = timing::WithinBound(ms, limit + kSlackMs);
+            // Wine does not always end a pending read when the terminal hangs up in the middle of a reply; the
+            // exchange then ends at its time limit, still within it, and the link is as dead as after Closed.
+            const bool wineHangUp = hangUp && RunningUnderWine() && outcome == Status(SerialTimeout);
+            const bool correct = outcome == expected || wineHangUp;
             const bool recovered = stopped == Ok && next == Ok && position == "ok " + std::to_string(steps);
             EXPECT_TRUE(timely) << op.name << " / " << fault.name << ": " << ms << " ms";
             EXPECT_TRUE(correct) << op.name << " / " << fault.name << ": got " << Describe(outcome) << ", want "

@@ -171,7 +171,7 @@ TEST_F(HandleTest, DeviceStatusesPassThroughUnchanged) {
     EXPECT_EQ(handle.GetCurrentStatus(kLimitMs), Ok);
 }
 
-TEST_F(HandleTest, AStatusOfZeroIsNoAnswerToARead) {
+TEST_F(HandleTest, AStatusOfZeroConfirmsAMoveButAnswersNoRead) {
     sim->control("force-status 0");
     int steps = 0;
     float value = 0;
@@ -181,7 +181,11 @@ TEST_F(HandleTest, AStatusOfZeroIsNoAnswerToARead) {
     EXPECT_EQ(handle.GetTransmittance(&value, 0, 45, kLimitMs), SerialUndefinedError);
     EXPECT_EQ(handle.GetMotorInfo(&info, kLimitMs), SerialUndefinedError);
     EXPECT_EQ(info.serialNumber, "");
-    // Moves and commands still take status 0 as success.
+    // Moves, the calibration and commands take status 0 as success.
+    EXPECT_EQ(handle.SetTransmittance(0.5f, 0, 45, kLimitMs), Ok);
+    EXPECT_EQ(handle.SetMotorDegree(10, kLimitMs), Ok);
+    EXPECT_EQ(handle.SetMotorSteps(100, kLimitMs), Ok);
+    EXPECT_EQ(handle.MechanicalCalibration(kLimitMs), Ok);
     EXPECT_EQ(handle.GetCurrentStatus(kLimitMs), Ok);
     EXPECT_EQ(handle.Stop(kLimitMs), Ok);
 }
@@ -219,6 +223,16 @@ TEST_F(IdentityTest, ADeviceErrorIsNotReportedAsSuccess) {
     EXPECT_EQ(handle.GetMotorInfo(&info, 7000), Busy);
     EXPECT_EQ(info.serialNumber, "untouched");
     EXPECT_EQ(sim->requests().back(), "0go");
+}
+
+TEST_F(IdentityTest, OfTwoDeviceStatusesTheSmallerIsReported) {
+    StartDevice({"--maintenance-seconds", "60"});
+    ASSERT_EQ(handle.StartOptimization(kLimitMs), Busy); // from here on every request is answered Busy
+    sim->control("force-status 3");
+    sim->control("once on"); // ... except "0in", which gets CommandError
+    EXPECT_EQ(handle.GetMotorInfo(nullptr, 7000), CommandError);
+    EXPECT_EQ(sim->requests().back(), "0go");
+    EXPECT_EQ(handle.Stop(kLimitMs), Ok);
 }
 
 TEST_F(IdentityTest, EachExchangeGetsHalfTheLimit) {

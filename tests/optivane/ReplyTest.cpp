@@ -92,6 +92,7 @@ struct RuleCase {
     ReplyForm expected;
     AttenuatorStatus result;
     int number; // stored number when result is Ok and a number is expected
+    wire::Purpose purpose = wire::Purpose::Read;
 };
 
 class ResultRuleTest : public ::testing::TestWithParam<RuleCase> {};
@@ -99,16 +100,20 @@ class ResultRuleTest : public ::testing::TestWithParam<RuleCase> {};
 TEST_P(ResultRuleTest, GivesTheStatusThatTheRulesSay) {
     const RuleCase &c = GetParam();
     int number = -777;
-    EXPECT_EQ(wire::Interpret(c.reply, c.expected, &number, nullptr), c.result) << c.reply;
-    EXPECT_EQ(number, c.result == Ok && c.expected != ReplyForm::Status ? c.number : -777) << c.reply;
+    EXPECT_EQ(wire::Interpret(c.reply, c.expected, c.purpose, &number, nullptr), c.result) << c.reply;
+    const bool stored = c.result == Ok && wire::Classify(c.reply) == c.expected && c.expected != ReplyForm::Status;
+    EXPECT_EQ(number, stored ? c.number : -777) << c.reply;
 }
 
+constexpr auto kConfirm = wire::Purpose::Confirm;
+
 INSTANTIATE_TEST_SUITE_P(Rules, ResultRuleTest,
-                         ::testing::Values(RuleCase{"0GS00\r\n", ReplyForm::Status, Ok, 0},
-                                           RuleCase{"0GS09\r\n", ReplyForm::Status, Busy, 0},
+                         ::testing::Values(RuleCase{"0GS00\r\n", ReplyForm::Status, Ok, 0, kConfirm},
+                                           RuleCase{"0GS09\r\n", ReplyForm::Status, Busy, 0, kConfirm},
                                            RuleCase{"0GS2A\r\n", ReplyForm::Status, static_cast<AttenuatorStatus>(42),
-                                                    0},
-                                           RuleCase{"0PO0000328E\r\n", ReplyForm::Status, SerialUndefinedError, 0},
+                                                    0, kConfirm},
+                                           RuleCase{"0PO0000328E\r\n", ReplyForm::Status, SerialUndefinedError, 0,
+                                                    kConfirm},
                                            RuleCase{"0PO0000328E\r\n", ReplyForm::Position, Ok, 12942},
                                            RuleCase{"0POFFFFFFFB\r\n", ReplyForm::Position, Ok, -5},
                                            RuleCase{"0GS03\r\n", ReplyForm::Position, CommandError, 0},
@@ -117,18 +122,26 @@ INSTANTIATE_TEST_SUITE_P(Rules, ResultRuleTest,
                                            RuleCase{"0PO09\r\n", ReplyForm::Position, SerialUndefinedError, 0},
                                            RuleCase{"0HOFFFFFFFB\r\n", ReplyForm::Offset, Ok, -5},
                                            RuleCase{"0GS0B\r\n", ReplyForm::Offset, MotorError, 0},
+                                           RuleCase{"0GS00\r\n", ReplyForm::Offset, SerialUndefinedError, 0},
+                                           RuleCase{"0GS00\r\n", ReplyForm::Info, SerialUndefinedError, 0},
                                            RuleCase{"", ReplyForm::Position, SerialUndefinedError, 0},
+                      // A move is confirmed by its position reply or by status 0; other statuses pass through.
+                      RuleCase{"0GS00\r\n", ReplyForm::Position, Ok, 0, kConfirm},
+                      RuleCase{"0GS03\r\n", ReplyForm::Position, CommandError, 0, kConfirm},
+                      RuleCase{"0PO0000328E\r\n", ReplyForm::Position, Ok, 12942, kConfirm},
+                      RuleCase{"0HO0000328E\r\n", ReplyForm::Position, SerialUndefinedError, 0, kConfirm},
                       // A signed status field would otherwise read as a library code (-3 is SerialClosed).
-                      RuleCase{"0GS-3\r\n", ReplyForm::Status, SerialUndefinedError, 0},
+                      RuleCase{"0GS-3\r\n", ReplyForm::Status, SerialUndefinedError, 0, kConfirm},
                       RuleCase{"0GS-9\r\n", ReplyForm::Position, SerialUndefinedError, 0}));
 
 TEST(ResultRules, AnInformationReplyFillsTheRecordOnlyWhenOneIsGiven) {
     MotorInfo info;
-    EXPECT_EQ(wire::Interpret("0IN0EOV24011720240102016800023000\r\n", ReplyForm::Info, nullptr, &info), Ok);
+    const auto read = wire::Purpose::Read;
+    EXPECT_EQ(wire::Interpret("0IN0EOV24011720240102016800023000\r\n", ReplyForm::Info, read, nullptr, &info), Ok);
     EXPECT_EQ(info.ppd, "143360");
     // Without a record nothing is parsed, so even an unreadable scale is just Ok.
-    EXPECT_EQ(wire::Interpret("0IN0EOV240117202401GGGGGGGGGGGGGG\r\n", ReplyForm::Info, nullptr, nullptr), Ok);
-    EXPECT_THROW(wire::Interpret("0GSZZ\r\n", ReplyForm::Info, nullptr, &info), std::invalid_argument);
+    EXPECT_EQ(wire::Interpret("0IN0EOV240117202401GGGGGGGGGGGGGG\r\n", ReplyForm::Info, read, nullptr, nullptr), Ok);
+    EXPECT_THROW(wire::Interpret("0GSZZ\r\n", ReplyForm::Info, read, nullptr, &info), std::invalid_argument);
 }
 
 } // namespace

@@ -41,6 +41,10 @@ enum AttenuatorStatus : int {
     OverCurrentError = 13,
 };
 
+// The status's text as operators read it ("Ok", "Busy", "Serial timeout", ...); "Undefined" for a
+// value without a name. The same texts in every front end.
+OPTIVANE_EXPORT const char *StatusText(int status);
+
 // Device identity and motor scale; filled by GetMotorInfo, owned by the caller.
 struct MotorInfo {
     std::string serialNumber;      // 8 characters as sent
@@ -72,9 +76,11 @@ public:
 
     // "0gs": the device status.
     AttenuatorStatus GetCurrentStatus(int timeoutMs);
-    // "0in" then "0go", each with timeoutMs / 2; info may be null. Ok only when both exchanges gave Ok.
+    // "0in" then "0go", each with timeoutMs / 2; info may be null. Ok only when both exchanges gave Ok;
+    // otherwise a library error, else the smaller device status. A status reply of 0 is no answer to
+    // either, nor to the reads below: it carries no number, so it gives SerialUndefinedError.
     AttenuatorStatus GetMotorInfo(MotorInfo *info, int timeoutMs);
-    // "0ho0": move to the home position; a position reply is Ok.
+    // "0ho0": move to the home position. The moves take a position reply or a status reply of 0 as Ok.
     AttenuatorStatus MechanicalCalibration(int timeoutMs);
     // Moves to the angle of transmittance (0..1) on the curve placed by offsetDeg (zero transmittance)
     // and rangeDeg (span to full); offsetDeg > -360 and offsetDeg + rangeDeg < 360.
