@@ -8,8 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "Clock.h"
-#include "RequestParser.h"
+#include "DeviceSide.h"
 
 namespace sim {
 

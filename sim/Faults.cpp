@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "Text.h"
+#include "DeviceSide.h"
 
 namespace sim {
 

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "Text.h"
+#include "DeviceSide.h"
 
 namespace sim {
 

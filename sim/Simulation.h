@@ -9,11 +9,9 @@
 
 #include "Control.h"
 #include "Device.h"
+#include "DeviceSide.h"
 #include "Faults.h"
 #include "Options.h"
-#include "PortLink.h"
-#include "RequestParser.h"
-#include "StopSignals.h"
 #include "Terminal.h"
 #include "Transcript.h"
 

@@ -15,6 +15,8 @@
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 
+#include "Line.h"
+
 namespace sim {
 
 namespace {
@@ -25,21 +27,12 @@ constexpr std::size_t kInputBacklog = 64;
 // How long a client may take to read the last bytes before a requested hang-up.
 constexpr std::chrono::milliseconds kHangUpGrace{500};
 constexpr std::chrono::milliseconds kDrainCheck{1};
+// The kernel passes written bytes on to the client's side from a worker of its own, which a busy machine
+// can hold back for several milliseconds; until then FIONREAD counts nothing and a hang-up would flush them.
+constexpr std::chrono::milliseconds kFirstDrainCheck{20};
 
 [[noreturn]] void fail(const std::string &what) {
     throw std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-void makeRaw(int fd) {
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0)
-        fail("tcgetattr");
-    cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    cfsetispeed(&tio, B9600);
-    cfsetospeed(&tio, B9600);
-    if (tcsetattr(fd, TCSANOW, &tio) != 0)
-        fail("tcsetattr");
 }
 
 } // namespace
@@ -52,29 +45,19 @@ Terminal::~Terminal() {
 
 void Terminal::open() {
     hangUp();
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0)
-        fail("posix_openpt");
+    deviceside::PseudoTerminal pty = deviceside::openPseudoTerminal();
+    master_ = pty.master;
     try {
-        if (grantpt(master_) != 0)
-            fail("grantpt");
-        if (unlockpt(master_) != 0)
-            fail("unlockpt");
-        char name[256];
-        if (ptsname_r(master_, name, sizeof name) != 0)
-            fail("ptsname_r");
+        const char *name = pty.slavePath.c_str();
         slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
         if (slave_ < 0)
             fail(std::string("open ") + name);
-        makeRaw(slave_);
-        makeRaw(master_);
-        const int flags = fcntl(master_, F_GETFL);
-        if (flags < 0 || fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0 || fcntl(master_, F_SETFD, FD_CLOEXEC) != 0)
-            fail("fcntl");
+        deviceside::setLine(slave_);
+        deviceside::setLine(master_);
         closeWatch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (closeWatch_ < 0 || inotify_add_watch(closeWatch_, name, IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0)
             fail("inotify");
-        slavePath_ = name;
+        slavePath_ = pty.slavePath;
     } catch (...) {
         closeFds();
         throw;
@@ -180,8 +163,8 @@ void Terminal::onTime(TimePoint now) {
 }
 
 void Terminal::hangUpWhenRead(TimePoint now) {
-    // The first check comes a little after the write, once the kernel has passed the bytes on to
-    // the client's side, where FIONREAD counts them.
+    // The first check comes a while after the write, once the kernel has passed the bytes on to the
+    // client's side, where FIONREAD counts them.
     int unread = 0;
     if (::ioctl(slave_, FIONREAD, &unread) != 0 || unread == 0 || now >= *hangUpBy_) {
         dropLine();
@@ -263,7 +246,7 @@ void Terminal::pumpOutput(TimePoint now) {
         sending_ = false;
         if (hangUpAfter) {
             hangUpBy_ = now + kHangUpGrace;
-            nextDrainCheck_ = now + kDrainCheck;
+            nextDrainCheck_ = now + kFirstDrainCheck;
             return;
         }
     }

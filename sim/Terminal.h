@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "Clock.h"
+#include "DeviceSide.h"
 
 namespace sim {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "Text.h"
+#include "DeviceSide.h"
 
 namespace sim {
 

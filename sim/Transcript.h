@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "Clock.h"
+#include "DeviceSide.h"
 
 namespace sim {
 

@@ -10,10 +10,9 @@
 #include <string>
 #include <string_view>
 
+#include "DeviceSide.h"
 #include "Options.h"
-#include "PortLink.h"
 #include "Simulation.h"
-#include "Text.h"
 
 namespace {
 

@@ -1,16 +1,23 @@
 // Runs optivane-sim as a child process for one test: its pseudo-terminal path, its control socket
 // and its transcript, in a private temporary folder that goes away with the object.
+// A Windows test process runs under Wine and cannot start the Linux simulator itself: there the object
+// asks wine-sim-broker (tests/wine) to start one and map it to a COM port, and ptyPath() is that port's
+// name.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <sys/types.h>
+
+#if !defined(_WIN32)
+#include "ChildProcess.h"
+#endif
 
 class Simulator {
 public:
@@ -25,9 +32,21 @@ public:
     Simulator &operator=(const Simulator &) = delete;
 
     std::string ptyPath() const { return ptyPath_; }
-    pid_t pid() const { return pid_; }
-    const std::string &controlPath() const { return controlPath_; }
-    const std::string &transcriptPath() const { return transcriptPath_; }
+#if defined(_WIN32)
+    pid_t pid() const {
+        return -1;
+    } // the simulator runs beside Wine, not as a child of this process
+#else
+    pid_t pid() const {
+        return process_ ? process_->pid() : -1;
+    }
+#endif
+    const std::string &controlPath() const {
+        return controlPath_;
+    }
+    const std::string &transcriptPath() const {
+        return transcriptPath_;
+    }
 
     // One control command; returns the answer line without its newline. Throws std::runtime_error
     // when the socket cannot be reached or does not answer within 5 s.
@@ -37,8 +56,9 @@ public:
     std::vector<std::string> requests() const;
     std::vector<std::string> replies() const;
     std::string transcript() const;
-    // Polls the transcript until it holds at least count request lines.
+    // Polls the transcript until it holds at least count request lines, or reply lines.
     bool waitForRequests(std::size_t count, int timeoutMs) const;
+    bool waitForReplies(std::size_t count, int timeoutMs) const;
 
     // SIGTERM, then waits (SIGKILL after 5 s). Safe to call more than once.
     void terminate();
@@ -46,22 +66,19 @@ public:
     int exitStatus() const;
 
 private:
-    void readOutput(int out, int err);
-    void stop();
     std::vector<std::string> transcriptLines(char direction) const;
 
     std::string folder_;
     std::string controlPath_;
     std::string transcriptPath_;
     std::string ptyPath_;
-    pid_t pid_ = -1;
-    std::optional<int> waitStatus_;
-
-    // The simulator's output is read on a thread of its own, so that it never blocks on a full pipe.
-    std::thread reader_;
-    mutable std::mutex mutex_;
-    std::condition_variable outputChanged_;
-    std::string stdout_;
-    std::string stderr_;
-    bool outputClosed_ = false;
+#if defined(_WIN32)
+    // One request line to the broker and its answer line.
+    std::string ask(const std::string &line);
+    std::uintptr_t broker_; // the connection that owns this simulator at the broker (a SOCKET)
+    std::mutex mutex_;
+    std::optional<int> exitStatus_;
+#else
+    std::unique_ptr<ChildProcess> process_;
+#endif
 };

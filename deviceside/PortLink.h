@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace sim {
+namespace deviceside {
 
 // "COM" and a decimal number 0..255 without leading zeros.
 bool isPortName(std::string_view name);
@@ -31,4 +31,4 @@ private:
     std::string target_;
 };
 
-} // namespace sim
+} // namespace deviceside

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace sim {
+namespace deviceside {
 
 // Whole-text decimal integer with an optional leading '-', within [min, max]; nothing else accepted.
 std::optional<std::int64_t> parseInteger(std::string_view text, std::int64_t min, std::int64_t max);
@@ -22,4 +22,4 @@ std::optional<std::string> unescapeText(std::string_view text);
 
 bool isHexDigit(char c);
 
-} // namespace sim
+} // namespace deviceside

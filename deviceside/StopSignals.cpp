@@ -1,5 +1,5 @@
 // Turns SIGINT, SIGTERM and SIGHUP into a readable descriptor for the event loop (a signalfd), so
-// that the simulator ends through its normal clean-up; SIGPIPE is ignored.
+// that a program ends through its normal clean-up; SIGPIPE is ignored.
 #include "StopSignals.h"
 
 #include <cerrno>
@@ -11,7 +11,7 @@
 
 #include <sys/signalfd.h>
 
-namespace sim {
+namespace deviceside {
 
 // Blocked signals are never delivered asynchronously, so no handler runs at an awkward moment;
 // they wait in the descriptor until the loop reads them.
@@ -40,4 +40,4 @@ int StopSignals::take() {
     return static_cast<int>(info.ssi_signo);
 }
 
-} // namespace sim
+} // namespace deviceside

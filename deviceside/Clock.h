@@ -1,9 +1,10 @@
-// Monotonic time for every schedule of the simulator, and the byte time of its serial line.
+// Monotonic time for the schedules of the programs on the device's side of the line, and the byte
+// time of a 9600 baud line.
 #pragma once
 
 #include <chrono>
 
-namespace sim {
+namespace deviceside {
 
 using Clock = std::chrono::steady_clock;
 using TimePoint = Clock::time_point;
@@ -16,4 +17,4 @@ inline Duration seconds(double s) {
     return std::chrono::duration_cast<Duration>(std::chrono::duration<double>(s));
 }
 
-} // namespace sim
+} // namespace deviceside

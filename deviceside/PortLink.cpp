@@ -13,7 +13,7 @@
 
 #include "Text.h"
 
-namespace sim {
+namespace deviceside {
 
 namespace {
 
@@ -93,4 +93,4 @@ void PortLink::repoint(const std::string &target) {
     target_ = target;
 }
 
-} // namespace sim
+} // namespace deviceside

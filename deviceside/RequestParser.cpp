@@ -8,7 +8,7 @@
 
 #include "Text.h"
 
-namespace sim {
+namespace deviceside {
 
 namespace {
 
@@ -197,4 +197,4 @@ void RequestParser::startGarbage(std::string text) {
     state_ = State::Garbage;
 }
 
-} // namespace sim
+} // namespace deviceside

@@ -9,7 +9,7 @@
 
 #include "Clock.h"
 
-namespace sim {
+namespace deviceside {
 
 enum class Command { Status, Info, Offset, Position, Move, Home, Optimize, Clean, Stop, Invalid };
 
@@ -54,4 +54,4 @@ private:
     TimePoint lastArrival_{};
 };
 
-} // namespace sim
+} // namespace deviceside

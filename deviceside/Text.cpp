@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-namespace sim {
+namespace deviceside {
 
 namespace {
 
@@ -126,4 +126,4 @@ std::optional<std::string> unescapeText(std::string_view text) {
     return out;
 }
 
-} // namespace sim
+} // namespace deviceside

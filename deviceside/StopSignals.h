@@ -1,8 +1,8 @@
 // Turns SIGINT, SIGTERM and SIGHUP into a readable descriptor for the event loop (a signalfd), so
-// that the simulator ends through its normal clean-up; SIGPIPE is ignored.
+// that a program ends through its normal clean-up; SIGPIPE is ignored.
 #pragma once
 
-namespace sim {
+namespace deviceside {
 
 class StopSignals {
 public:
@@ -21,4 +21,4 @@ private:
     int fd_ = -1;
 };
 
-} // namespace sim
+} // namespace deviceside
