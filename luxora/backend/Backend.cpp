@@ -34,6 +34,11 @@ Backend::~Backend() {
 
 void Backend::StopMonitor() {
     monitorRunning = false;
+    {
+        // A worker waiting for disconnection steps that a stopped monitor will not run must go on.
+        std::lock_guard<std::mutex> lock(disconnectionMutex);
+    }
+    disconnectionDone.notify_all();
     if (monitorThread && monitorThread->isRunning()) {
         monitorThread->wait();
     }

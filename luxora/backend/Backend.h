@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -20,8 +21,8 @@
 #include <QTimer>
 #include <QVector>
 
+#include "core/QueuedRelay.h"
 #include "optivane/optivane.h"
-#include "shell/QueuedRelay.h"
 #include "settings/DeviceConfig.h"
 #include "settings/SortedFloatingListModel.h"
 
@@ -168,6 +169,9 @@ private:
     // Connect, and on success record the name; false when the port did not open or the device did not answer.
     bool ConnectPort(const QString &portName);
     void ReportFailedConnect(const QString &portName, bool withLineBreak);
+    // A worker's first step: releases a connected device and returns once the monitor has run its
+    // disconnection steps for it (or has stopped), and no sooner than the release pause.
+    void ReleaseBeforeConnecting();
     // Stop, optionally transmittance 0, Disconnect; results unused.
     void ReleaseDevice();
     void RunConnectionSteps();
@@ -221,6 +225,11 @@ private:
     // Held by a worker from Connect until the port's name is recorded, and by the monitor for its poll,
     // so that the monitor never sees a new link before its name is known.
     std::mutex linkMutex;
+    // Counts the monitor's completed disconnection steps, so that a worker that released a device can wait
+    // for them: until they are through, the monitor may still clear the new port's name or release it.
+    std::mutex disconnectionMutex;
+    std::condition_variable disconnectionDone;
+    std::uint64_t disconnections = 0; // guarded by disconnectionMutex
     // Whether the file name was formed from a COM port name at the last connection; saves go nowhere else.
     std::atomic<bool> configFileNamed{false};
 };

@@ -166,6 +166,7 @@ void Backend::EmergencyStop() {
     }();
     float transmittance = 0.0f;
     int timeouts = 0;
+    bool confirmed = false;
     for (int round = 1;; ++round) {
         if (busy || motorStatus != KORVAN::Ok) {
             const KORVAN::AttenuatorStatus stopped = devicecall::Guarded([&] { return device.Stop(kDeviceTimeoutMs); });
@@ -188,10 +189,14 @@ void Backend::EmergencyStop() {
             break;
         }
         // Only an answered read confirms zero: a failed one leaves 0 behind, which says nothing about the beam.
-        const bool confirmed = read == KORVAN::Ok && -kZeroTolerance < transmittance && transmittance < kZeroTolerance;
+        confirmed = read == KORVAN::Ok && -kZeroTolerance < transmittance && transmittance < kZeroTolerance;
         if (confirmed || round >= kMaxStopRounds) {
             break;
         }
+    }
+    // The log of a safety action must not read as clean when the beam may still be open.
+    if (!confirmed) {
+        qCritical() << "STOP could not confirm transmittance 0";
     }
     emit motorTransmittanceChanged();
     emit motorDegreeChanged();

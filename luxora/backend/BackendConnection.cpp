@@ -12,8 +12,9 @@
 namespace {
 
 constexpr auto kPollPeriod = std::chrono::milliseconds(250);
-// Twice the poll period: the monitor's next poll falls into it, sees the port closed and runs its
-// disconnection steps before the new port opens, so the new link is seen as a change.
+// Twice the poll period: the monitor's next poll falls into it and sees the port closed, so the new link
+// is seen as a change. The worker also waits for the disconnection steps themselves, which a slow save
+// can stretch beyond the pause.
 constexpr auto kReleasePause = std::chrono::milliseconds(500);
 constexpr qint64 kSavePeriodMs = 30000;
 
@@ -84,10 +85,7 @@ void Backend::DisconnectMotor() {
 }
 
 void Backend::ConnectWorker(int index, const QStringList &portNames) {
-    if (motorConnected) {
-        ReleaseDevice();
-        std::this_thread::sleep_for(kReleasePause);
-    }
+    ReleaseBeforeConnecting();
     if (index < 0 || index >= portNames.size()) {
         qCritical() << "ConnectMotorViaSerial failed: Index is not recognized";
         busy = false;
@@ -105,10 +103,7 @@ void Backend::ConnectWorker(int index, const QStringList &portNames) {
 }
 
 void Backend::AutoConnectWorker(const QStringList &portNames) {
-    if (motorConnected) {
-        ReleaseDevice();
-        std::this_thread::sleep_for(kReleasePause);
-    }
+    ReleaseBeforeConnecting();
     if (getAutoConnectPossibleSerial()) {
         for (int row = 1; row < portNames.size(); ++row) {
             const QString portName = portNames.at(row);
@@ -121,6 +116,25 @@ void Backend::AutoConnectWorker(const QStringList &portNames) {
     }
     busy = false;
     emit busyChanged();
+}
+
+void Backend::ReleaseBeforeConnecting() {
+    // Counted before the link is looked at: steps that start after this point are the ones for this release.
+    std::uint64_t seen = 0;
+    {
+        std::lock_guard<std::mutex> lock(disconnectionMutex);
+        seen = disconnections;
+    }
+    if (!motorConnected) {
+        return;
+    }
+    ReleaseDevice();
+    const auto earliest = std::chrono::steady_clock::now() + kReleasePause;
+    {
+        std::unique_lock<std::mutex> lock(disconnectionMutex);
+        disconnectionDone.wait(lock, [&] { return disconnections != seen || !monitorRunning; });
+    }
+    std::this_thread::sleep_until(earliest);
 }
 
 bool Backend::ConnectPort(const QString &portName) {
@@ -249,50 +263,16 @@ void Backend::RunDisconnectionSteps() {
     }
     SaveDeviceConfig();
     ReleaseDevice();
+    {
+        std::lock_guard<std::mutex> lock(disconnectionMutex);
+        ++disconnections;
+    }
+    disconnectionDone.notify_all();
     emit motorConnectedChanged(motorConnected);
     emit currentIndexOfVisibleSerialPortNamesChanged();
     ClearBusy();
 }
 
 QString Backend::StatusDescription(int status) {
-    switch (status) {
-    case KORVAN::ParameterOutOfRange:
-        return QStringLiteral("Parameter out of range");
-    case KORVAN::SerialClosed:
-        return QStringLiteral("Serial closed");
-    case KORVAN::SerialTimeout:
-        return QStringLiteral("Serial timeout");
-    case KORVAN::SerialUndefinedError:
-        return QStringLiteral("Serial undefined error");
-    case KORVAN::Ok:
-        return QStringLiteral("Ok");
-    case KORVAN::CommunicationTimeout:
-        return QStringLiteral("Communication timeout");
-    case KORVAN::MechanicalTimeout:
-        return QStringLiteral("Mechanical timeout");
-    case KORVAN::CommandError:
-        return QStringLiteral("Command error");
-    case KORVAN::ValueOutOfRange:
-        return QStringLiteral("Value out of range");
-    case KORVAN::ModuleIsolated:
-        return QStringLiteral("Module isolated");
-    case KORVAN::ModuleOutOfIsolated:
-        return QStringLiteral("Module out of isolated");
-    case KORVAN::InitializingError:
-        return QStringLiteral("Initializing error");
-    case KORVAN::ThermalError:
-        return QStringLiteral("Thermal error");
-    case KORVAN::Busy:
-        return QStringLiteral("Busy");
-    case KORVAN::SensorError:
-        return QStringLiteral("Sensor error");
-    case KORVAN::MotorError:
-        return QStringLiteral("Motor error");
-    case KORVAN::OutOfRange:
-        return QStringLiteral("Out of range");
-    case KORVAN::OverCurrentError:
-        return QStringLiteral("Over current error");
-    default:
-        return QStringLiteral("Undefined");
-    }
+    return QString::fromLatin1(KORVAN::StatusText(status));
 }

@@ -5,8 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "core/Platform.h"
 #include "optivane/optivane.h"
-#include "shell/Platform.h"
 
 namespace portlinks {
 

@@ -26,10 +26,8 @@ CircularSlider {
     hideTrack: true
     hideProgress: true
     trackColor: backgroundColor
+    // The dial only displays: the slider hands the value back to this binding right after a click or drag.
     value: clampedDegree
-
-    // The dial only displays: a click or drag may move the pointer, then the degree takes it back at once.
-    onMoved: value = Qt.binding(function () { return root.clampedDegree; })
 
     handle: Component {
         Item {
@@ -38,20 +36,23 @@ CircularSlider {
             readonly property real triangleHeight: root.height * 0.03
 
             Shape {
+                objectName: "dialPointer"
                 x: (pointer.width - pointer.triangleWidth) / 2
                 y: (pointer.height - 4 * pointer.triangleHeight) / 2
                 width: pointer.triangleWidth
                 height: pointer.triangleHeight
 
+                // The outline starts and ends at the tip: Qt Quick's OpenGL renderer leaves out the fill of this
+                // closed path when it starts at the left end of the flat edge, and draws the outline only.
                 ShapePath {
                     strokeColor: root.accentColor
                     strokeWidth: 1
                     fillColor: root.accentColor
-                    startX: 0
-                    startY: 0
+                    startX: pointer.triangleWidth / 2
+                    startY: pointer.triangleHeight
+                    PathLine { x: 0; y: 0 }
                     PathLine { x: pointer.triangleWidth; y: 0 }
                     PathLine { x: pointer.triangleWidth / 2; y: pointer.triangleHeight }
-                    PathLine { x: 0; y: 0 }
                 }
             }
         }

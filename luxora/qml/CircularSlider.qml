@@ -1,5 +1,6 @@
 // A slider bent into a ring: angles in degrees clockwise from 12 o'clock, value mapped linearly onto the span.
 import QtQuick 2.15
+import QtQml 2.15
 import QtQuick.Shapes 1.15
 
 Item {
@@ -71,8 +72,20 @@ Item {
         var v = valueAtAngle(a);
         if (snap)
             v = Math.round(v / stepSize) * stepSize;
-        value = v;
+        // The user's value holds only while moved() runs: an owner's binding of value takes over again
+        // at once, while an unbound value keeps it.
+        userValue.value = v;
+        userValue.when = true;
         moved();
+        userValue.when = false;
+    }
+
+    Binding {
+        id: userValue
+        target: root
+        property: "value"
+        when: false
+        restoreMode: Binding.RestoreBinding
     }
 
     Shape {

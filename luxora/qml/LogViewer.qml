@@ -29,8 +29,19 @@ Pane {
         id: entries
     }
 
+    // Starts with the records logged before it existed, then follows new ones. Both happen on the GUI thread,
+    // where records are published, so none is shown twice or missed between the two.
+    Component.onCompleted: {
+        var earlier = log.recent();
+        for (var i = 0; i < earlier.length; ++i)
+            append(earlier[i].time, earlier[i].type, earlier[i].message);
+        follow.enabled = true;
+    }
+
     Connections {
+        id: follow
         target: log
+        enabled: false
         function onChanged() { root.append(log.time, log.type, log.message); }
     }
 

@@ -11,7 +11,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
-#include "shell/Platform.h"
+#include "core/Platform.h"
 
 namespace {
 

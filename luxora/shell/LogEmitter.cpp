@@ -1,6 +1,8 @@
 // The user interface's view of the log: the latest record and where the run's log file lies.
 #include "shell/LogEmitter.h"
 
+#include <QVariantMap>
+
 LogEmitter::LogEmitter(QObject *parent) : QObject(parent) {}
 
 LogEmitter::~LogEmitter() = default;
@@ -69,5 +71,21 @@ void LogEmitter::Publish(const QString &time, const QString &type, const QString
     m_type = type;
     m_message = message;
     m_line = time + QStringLiteral(" ") + type + QStringLiteral(": ") + message;
+    m_recent.push_back({time, type, message});
+    if (m_recent.size() > static_cast<std::size_t>(kRecentRecords)) {
+        m_recent.pop_front();
+    }
     emit changed();
+}
+
+QVariantList LogEmitter::recent() const {
+    QVariantList records;
+    for (const Record &record : m_recent) {
+        records.append(QVariantMap{
+            {QStringLiteral("time"), record.time},
+            {QStringLiteral("type"), record.type},
+            {QStringLiteral("message"), record.message},
+        });
+    }
+    return records;
 }

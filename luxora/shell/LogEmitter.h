@@ -1,8 +1,11 @@
 // Carries each log record to the user interface, which reaches it as the context property "log".
 #pragma once
 
+#include <deque>
+
 #include <QObject>
 #include <QString>
+#include <QVariantList>
 
 class LogEmitter : public QObject {
     Q_OBJECT
@@ -35,6 +38,12 @@ public:
     // Runs on the emitter's own (GUI) thread; the message handler delivers each record here as a queued call.
     void Publish(const QString &time, const QString &type, const QString &message);
 
+    // The latest records, oldest first, each a map of "time", "type" and "message": the log viewer starts
+    // with them, so that it also shows what was logged before the screens existed ("App start", the update
+    // step). As many as the viewer shows.
+    Q_INVOKABLE QVariantList recent() const;
+    static constexpr int kRecentRecords = 100;
+
 signals:
     void changed();
     void saveDirChanged();
@@ -47,4 +56,10 @@ private:
     QString m_line;
     QString m_saveDir;
     QString m_saveFile;
+    struct Record {
+        QString time;
+        QString type;
+        QString message;
+    };
+    std::deque<Record> m_recent;
 };

@@ -13,8 +13,8 @@
 #include <QStandardPaths>
 #include <QTime>
 
-#include "shell/Platform.h"
-#include "shell/QueuedRelay.h"
+#include "core/Platform.h"
+#include "core/QueuedRelay.h"
 
 namespace {
 

@@ -6,7 +6,8 @@
 
 #include <QDebug>
 
-#include "shell/Platform.h"
+#include "core/Platform.h"
+#include "shell/UpdaterCommand.h"
 
 bool RunUpdater(const QByteArray &versionFileUrl, const QByteArray &currentVersion, const QByteArray &downloadPath,
                 const QByteArray &applicationPath) {
@@ -19,11 +20,7 @@ bool RunUpdater(const QByteArray &versionFileUrl, const QByteArray &currentVersi
     const std::vector<std::string> argv = {platform::UpdaterProgramName(), versionFileUrl.toStdString(),
                                            currentVersion.toStdString(), downloadPath.toStdString(),
                                            applicationPath.toStdString()};
-    // The values are quoted, not escaped: a value holding a double quote cannot be told apart on Windows.
-    std::string commandLine = argv[0];
-    for (std::size_t i = 1; i < argv.size(); ++i) {
-        commandLine += " \"" + argv[i] + "\"";
-    }
+    const std::string commandLine = UpdaterCommandLine(argv);
     qInfo() << "cmd:" << commandLine.c_str();
 
     const platform::ProcessEnd end = platform::RunAndWait(argv, commandLine);

@@ -8,8 +8,8 @@
 #include <QStandardPaths>
 
 #include "backend/Backend.h"
+#include "core/Platform.h"
 #include "shell/LogManager.h"
-#include "shell/Platform.h"
 #include "shell/Startup.h"
 #include "shell/Updater.h"
 

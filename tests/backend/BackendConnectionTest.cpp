@@ -1,5 +1,9 @@
 // Bringing a device up and down: the workers, the monitor's connection and disconnection steps, the
 // connection report, lost links, auto-connect, per-port presets and the library's exceptions.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <unistd.h>
 
 #include <QFile>
@@ -42,7 +46,17 @@ QVector<float> SavedPresets(const QString &port) {
     return values;
 }
 
+// Every settings save takes this long, as on a slow or network disk. The link of this test wraps the
+// settings store's SaveConfig (CMakeLists.txt), so the Backend's own saves pass through here.
+std::atomic<int> saveDelayMs{0};
+
 } // namespace
+
+extern "C" void __real__Z10SaveConfigRK12DeviceConfig(const DeviceConfig &record);
+extern "C" void __wrap__Z10SaveConfigRK12DeviceConfig(const DeviceConfig &record) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(saveDelayMs.load()));
+    __real__Z10SaveConfigRK12DeviceConfig(record);
+}
 
 class BackendConnectionTest : public QObject {
     Q_OBJECT
@@ -181,6 +195,40 @@ private slots:
             }
         }
         QCOMPARE(steps, (QStringList{"try", "report", "lost", "try", "report"}));
+    }
+
+    void switchingPortsWaitsForTheOldPortsSlowSave() {
+        Rig rig;
+        Rig::writeConfig("COM3", BenchConfig());
+        QJsonObject other = BenchConfig();
+        other["offset_degree"] = -4.0;
+        other["transmittance_range_max"] = 0.7;
+        Rig::writeConfig("COM4", other);
+        rig.addSimulator("COM3");
+        rig.addSimulator("COM4");
+        Backend &backend = rig.start();
+        QVERIFY(rig.connectRow(1));
+
+        // Far longer than the release pause: a worker that opened the new port after the pause alone would
+        // have its port released by the old port's disconnection steps, or its name cleared by them.
+        saveDelayMs = 1500;
+        const bool switched = rig.connectRow(2, 20000);
+        saveDelayMs = 0;
+        QVERIFY(switched);
+        QCOMPARE(rig.signalLog().connectedValues(), (QVector<bool>{true, false, true}));
+        QCOMPARE(backend.getConnectedSerialName(), QString("COM4"));
+        QCOMPARE(backend.getOffsetDegree(), -4.0);
+        QCOMPARE(backend.getTransmittanceRangeMax(), 0.7f);
+        QCOMPARE(Rig::readConfig("COM3").value("offset_degree").toDouble(), 10.5);
+        const QStringList records = rig.records();
+        const auto first = [&](const QString &text) {
+            return std::find_if(records.begin(), records.end(), [&](const QString &r) { return r.contains(text); });
+        };
+        QVERIFY(first("\"COM3\" was disconnected") < first("Trying to connect device \"COM4\""));
+        // The new link outlives the monitor's next polls.
+        const std::size_t polls = rig.simulator("COM4").requests().size();
+        QVERIFY(QTest::qWaitFor([&] { return rig.simulator("COM4").requests().size() > polls + 2; }, 10000));
+        QVERIFY(backend.getMotorConnected());
     }
 
     void requestsWhileBusyAreDropped() {

@@ -122,6 +122,18 @@ private slots:
         QCOMPARE(rig->text("statusText"), QString("Ok"));
         QVERIFY(rig->item("calibrationPage")->isEnabled());
     }
+
+    // Drawn through the window's own renderer, which fills paths differently from the software one.
+    void dialPointerIsAFilledTriangleInTheAccentColour() {
+        QVERIFY(StartConnected());
+        rig->window()->resize(rig->window()->width(), 760);
+        QTRY_VERIFY(rig->item("degreeDial")->isVisible());
+        QQuickItem *pointer = rig->item("dialPointer");
+        QVERIFY(pointer);
+        const QColor accent = rig->property("degreeDial", "accentColor").value<QColor>();
+        // The triangle's centre of area: inside the fill, clear of its 1-pixel outline.
+        QTRY_COMPARE(rig->colourAt(pointer, QPointF(0.5, 1.0 / 3.0)), accent);
+    }
 };
 
 LUXORA_E2E_MAIN(CalibrationTest)

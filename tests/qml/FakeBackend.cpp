@@ -4,15 +4,8 @@
 #include <QMetaProperty>
 #include <QSignalBlocker>
 
-void FakeBackend::record(const QString &call) {
-    if (m_quiet)
-        return;
-    m_calls.append(call);
-    emit callsChanged();
-}
-
 // As the Backend: refused once the list holds 40 presets.
-bool FakeBackend::PushPreset(float transmittance) {
+bool FakeBackendInterface::PushPreset(float transmittance) {
     record("PushPreset(" + text(transmittance) + ")");
     if (m_presets.Count() >= 40)
         return false;
@@ -20,18 +13,23 @@ bool FakeBackend::PushPreset(float transmittance) {
     return true;
 }
 
-void FakeBackend::RemovePreset(int index) {
+void FakeBackendInterface::RemovePreset(int index) {
     record(QString("RemovePreset(%1)").arg(index));
     m_presets.Remove(index);
+}
+
+void FakeBackend::record(const QString &call) {
+    if (m_quiet)
+        return;
+    m_calls.append(call);
+    emit callsChanged();
 }
 
 void FakeBackend::setReadout(float transmittance, float degree, int step) {
     m_transmittance = transmittance;
     m_degree = degree;
     m_step = step;
-    emit motorTransmittanceChanged();
-    emit motorDegreeChanged();
-    emit motorStepChanged();
+    announceReadout();
 }
 
 void FakeBackend::setPresets(const QVariantList &percents) {
@@ -46,21 +44,31 @@ void FakeBackend::load(const QString &name, const QVariant &value) {
     {
         const QSignalBlocker blocker(this);
         m_quiet = true;
-        property.write(this, value);
+        // The properties that QML may only read are the Backend's own to change.
+        if (name == "motorConnected")
+            m_motorConnected = value.toBool();
+        else if (name == "currentIndexOfVisibleSerialPortNames")
+            m_currentIndex = value.toInt();
+        else if (name == "motorStatusDescription")
+            m_status = value.toString();
+        else
+            property.write(this, value);
         m_quiet = false;
     }
-    // The Backend's loading announces every value, changed or not.
+    // The Backend announces every value it loads, changed or not.
     const QMetaMethod notify = property.notifySignal();
     if (notify.parameterCount() == 0)
         notify.invoke(this, Qt::DirectConnection);
+    else
+        emit motorConnectedChanged(m_motorConnected);
 }
 
 void FakeBackend::reset() {
     m_quiet = true;
-    setProperty("motorConnected", false);
-    setProperty("busy", false);
-    setProperty("currentIndexOfVisibleSerialPortNames", 0);
-    setProperty("motorStatusDescription", "Ok");
+    m_motorConnected = false;
+    m_busy = false;
+    m_currentIndex = 0;
+    m_status = "Ok";
     setConnectedSerialName(QString());
     setConnectedSerialAlias(QString());
     setAutoConnectPossibleSerial(true);
@@ -72,6 +80,10 @@ void FakeBackend::reset() {
     setTransmittanceRangeMax(1.0f);
     setOffsetDegree(0.0);
     m_quiet = false;
+    emit motorConnectedChanged(false);
+    emit busyChanged();
+    emit currentIndexOfVisibleSerialPortNamesChanged();
+    emit motorErrorCodeChanged();
     setPorts({});
     setPresets({});
     setReadout(0.0f, 0.0f, 0);

@@ -18,6 +18,18 @@ TestCase {
         }
     }
 
+    // The owner's value that a bound slider follows.
+    property real boundValue: 0.1
+
+    Component {
+        id: boundSliderComponent
+        CircularSlider {
+            width: 200
+            height: 200
+            value: testCase.boundValue
+        }
+    }
+
     Component {
         id: dialComponent
         CircularDegreeMornitor {
@@ -53,6 +65,33 @@ TestCase {
         var slider = createTemporaryObject(sliderComponent, testCase, { value: 0.1 });
         mouseClick(slider, data.x, data.y);
         compare(slider.value, data.value);
+    }
+
+    // moved() sees the user's value; right after it the owner's binding holds again and still follows.
+    function test_bound_value_takes_its_binding_back_after_user_input_data() {
+        return [
+            { tag: "click", path: [[195, 100]], seen: [0.25] },
+            { tag: "drag", path: [[195, 100], [100, 195], [5, 100]], seen: [0.25, 0.5, 0.75] }
+        ];
+    }
+
+    function test_bound_value_takes_its_binding_back_after_user_input(data) {
+        testCase.boundValue = 0.1;
+        var slider = createTemporaryObject(boundSliderComponent, testCase);
+        var seen = [];
+        slider.moved.connect(function () { seen.push(slider.value); });
+        var last = data.path[data.path.length - 1];
+        mousePress(slider, data.path[0][0], data.path[0][1]);
+        compare(slider.value, 0.1);
+        for (var i = 1; i < data.path.length; ++i) {
+            mouseMove(slider, data.path[i][0], data.path[i][1]);
+            compare(slider.value, 0.1);
+        }
+        mouseRelease(slider, last[0], last[1]);
+        compare(seen, data.seen);
+        compare(slider.value, 0.1);
+        testCase.boundValue = 0.4;
+        compare(slider.value, 0.4);
     }
 
     function test_angle_outside_the_span_is_ignored() {

@@ -22,7 +22,7 @@ TestCase {
 
     function init() {
         backend.reset();
-        backend.motorConnected = true;
+        backend.load("motorConnected", true);
         panel = createTemporaryObject(panelComponent, testCase);
         backend.clearCalls();
     }
@@ -53,7 +53,7 @@ TestCase {
         verify(!panel.enabled);
         compare(panel.opacity, 0.3);
         backend.busy = false;
-        backend.motorConnected = false;
+        backend.load("motorConnected", false);
         verify(!panel.enabled);
         compare(findChild(panel, "presetGrid").count, 0);
     }

@@ -22,8 +22,8 @@ TestCase {
     function connect(name) {
         backend.setPorts(["COM3", "COM7"]);
         backend.connectedSerialName = name;
-        backend.motorConnected = true;
-        backend.currentIndexOfVisibleSerialPortNames = 1;
+        backend.load("motorConnected", true);
+        backend.load("currentIndexOfVisibleSerialPortNames", 1);
         backend.clearCalls();
     }
 
@@ -41,11 +41,11 @@ TestCase {
     function test_title_names_the_connected_device() {
         compare(window.title, "KORVAN Luxora");
         backend.connectedSerialName = "COM3";
-        backend.motorConnected = true;
+        backend.load("motorConnected", true);
         compare(window.title, "[COM3] - KORVAN Luxora");
         backend.connectedSerialAlias = "Bench A";
         compare(window.title, "[Bench A] - KORVAN Luxora");
-        backend.motorConnected = false;
+        backend.load("motorConnected", false);
         compare(window.title, "KORVAN Luxora");
     }
 
@@ -88,7 +88,7 @@ TestCase {
         verify(stop.visible);
         compare(status.text, "Ok");
         compare(String(status.color), String(window.Material.foreground));
-        backend.motorStatusDescription = "Timeout";
+        backend.load("motorStatusDescription", "Timeout");
         compare(String(status.color), "#ce2029");
         backend.busy = true;
         verify(stop.enabled);
@@ -110,7 +110,7 @@ TestCase {
         selector.popup.close();
         tryCompare(selector.popup, "visible", false);
         compare(backend.calls, ["ConnectMotorViaSerial(0)", "StopScanningSerialPort()"]);
-        backend.currentIndexOfVisibleSerialPortNames = 0;
+        backend.load("currentIndexOfVisibleSerialPortNames", 0);
         compare(selector.currentIndex, 0);
     }
 

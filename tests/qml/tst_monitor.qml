@@ -36,7 +36,7 @@ TestCase {
 
     function init() {
         backend.reset();
-        backend.motorConnected = true;
+        backend.load("motorConnected", true);
     }
 
     function test_texts_round_to_one_decimal_data() {
@@ -131,7 +131,7 @@ TestCase {
     }
 
     function test_disconnected_gauge_shows_no_numbers_and_no_fill() {
-        backend.motorConnected = false;
+        backend.load("motorConnected", false);
         var gauge = createTemporaryObject(gaugeComponent, testCase, { transmittanceText: "80" });
         compare(tickStates(findChild(gauge, "ticks")).hit, []);
         verify(!findChild(gauge, "circularTransmittanceText").visible);
@@ -166,12 +166,27 @@ TestCase {
     function test_transmittance_notification_pulses_the_texts_once() {
         var gauge = createTemporaryObject(gaugeComponent, testCase, { transmittanceText: "10" });
         compare(gauge.textOpacity, 1.0);
+        // Followed frame by frame, whatever the machine's speed: once the texts come back from their fade, a
+        // second notification arrives; it must not start the pulse again, so they never fade from there on.
+        var lowest = 1.0;
+        var last = 1.0;
+        var notified = false;
+        var fadedAgain = false;
+        var follow = function() {
+            var opacity = gauge.textOpacity;
+            if (notified && opacity < last)
+                fadedAgain = true;
+            if (!notified && lowest < 0.35 && opacity > lowest && opacity < 1.0) {
+                notified = true;
+                backend.setReadout(0.3, 0, 0);
+            }
+            lowest = Math.min(lowest, opacity);
+            last = opacity;
+        };
+        gauge.textOpacityChanged.connect(follow);
         backend.setReadout(0.2, 0, 0);
-        wait(700);
-        verify(gauge.textOpacity < 1.0);
-        // A notification during the pulse does not prolong it: a restart would still be near 0.3 below.
-        backend.setReadout(0.3, 0, 0);
-        wait(500);
-        compare(gauge.textOpacity, 1.0);
+        tryVerify(function() { return notified && gauge.textOpacity === 1.0; }, 5000);
+        gauge.textOpacityChanged.disconnect(follow);
+        verify(!fadedAgain);
     }
 }

@@ -28,7 +28,7 @@ TestCase {
 
     function init() {
         backend.reset();
-        backend.motorConnected = true;
+        backend.load("motorConnected", true);
     }
 
     // The check boxes are list delegates: created at the first layout, when each writes its value back once.
@@ -128,7 +128,7 @@ TestCase {
     }
 
     function test_check_boxes_work_without_a_device() {
-        backend.motorConnected = false;
+        backend.load("motorConnected", false);
         backend.busy = true;
         var page = settingsPage();
         mouseClick(findChild(page, "autoConnectPossibleSerialCheckBox"));

@@ -52,6 +52,8 @@ class ProgramTest : public QObject {
         env.insert("FAKE_UPDATER_END", QString::fromLatin1(updaterEnd));
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("QT_QUICK_BACKEND", "software");
+        QFile::remove(FirstFramePath());
+        env.insert("LUXORA_FIRST_FRAME_FILE", FirstFramePath());
         program.setProcessEnvironment(env);
         program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         program.start(LUXORA_PATH, QStringList{});
@@ -68,6 +70,14 @@ class ProgramTest : public QObject {
             QTest::qWait(50);
         }
         return false;
+    }
+
+    // Where the program notes its window's first frame.
+    QString FirstFramePath() const { return bin.filePath("first-frame"); }
+
+    // Waits until the user interface has drawn its first frame.
+    bool WaitForFirstFrame(int timeoutMs = 15000) const {
+        return QTest::qWaitFor([&] { return QFileInfo(FirstFramePath()).size() > 0; }, timeoutMs);
     }
 
     void EndBySignal(QProcess &program) {
@@ -101,6 +111,7 @@ private slots:
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
         QCOMPARE(LogLines(), StartUpLines(DownloadPath()));
+        QVERIFY(!QFileInfo::exists(FirstFramePath()));
     }
 
     void anyOtherAnswerStartsTheProgramAndASignalEndsItInOrder() {
@@ -108,7 +119,7 @@ private slots:
         Start(program, "1");
         QVERIFY(WaitForLogLine("INFO: cmd: updater \"https://update.korvan.example/att/.version.json\" \"1.3.1\" \"" +
                                DownloadPath() + "\" \"" + QString(LUXORA_PATH) + "\""));
-        QTest::qWait(500);
+        QVERIFY(WaitForFirstFrame());
         QCOMPARE(program.state(), QProcess::Running);
         EndBySignal(program);
         const QStringList lines = LogLines();
@@ -120,7 +131,7 @@ private slots:
         QProcess program;
         Start(program, "0", false);
         QVERIFY(WaitForLogLine("ERROR: Failed to create process. Error code:  2"));
-        QTest::qWait(300);
+        QVERIFY(WaitForFirstFrame());
         QCOMPARE(program.state(), QProcess::Running);
         EndBySignal(program);
     }

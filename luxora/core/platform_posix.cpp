@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include "shell/Platform.h"
+#include "core/Platform.h"
 
 extern char **environ;
 

@@ -1,7 +1,6 @@
-// Windows side of the platform layer: CreateProcessA for the updater, folders under the user's profile.
-#include <QDir>
-
-#include "shell/Platform.h"
+// Windows side of the platform layer, its process part: CreateProcessA for the updater. It calls nothing of
+// Qt (only Platform.h's declarations need Qt's headers), so that a test program without Qt for Windows runs it.
+#include "core/Platform.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -48,17 +47,6 @@ ProcessEnd RunAndWait(const std::vector<std::string> & /*argv*/, const std::stri
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return end;
-}
-
-bool MakePrivateDirectory(const QString &path) {
-    // The per-user application data folder already admits only its user; new folders inherit that.
-    return !path.isEmpty() && QDir().mkpath(path);
-}
-
-std::unique_ptr<QObject> QuitOnTerminationSignals() {
-    // A GUI program has no console, so there is no console control event to catch. At log-off Windows sends
-    // its end-of-session messages to the windows, and Qt's Windows plugin ends the event loop on them.
-    return nullptr;
 }
 
 } // namespace platform

@@ -1,5 +1,5 @@
 // Termination requests of the session or terminal end the event loop, so that the normal shutdown runs.
-#include "shell/Platform.h"
+#include "core/Platform.h"
 
 #include <csignal>
 

@@ -1,4 +1,4 @@
-#include "shell/QueuedRelay.h"
+#include "core/QueuedRelay.h"
 
 #include <QMetaObject>
 
