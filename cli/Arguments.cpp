@@ -1,0 +1,248 @@
+// Reading the command line, and the help texts that document it.
+#include "Arguments.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+
+#include "frontend/Units.h"
+
+namespace cli {
+
+namespace {
+
+// Device time limits longer than this are a typo rather than a wish; twice it still fits an int in ms.
+constexpr double kMaxTimeoutSeconds = 3600.0;
+
+struct Command {
+    int operands;             // required operands
+    std::string options;      // the options it takes, each between spaces
+    std::string synopsis;     // operands as the help shows them
+    std::string description;  // one line
+};
+
+const std::string kCurveOptions = " --offset --span --timeout --json ";
+
+const std::map<std::string, Command> &Commands() {
+    static const std::map<std::string, Command> commands = {
+        {"ports", {0, " --json ", "", "list the COM ports that exist now"}},
+        {"info", {1, kCurveOptions, "PORT", "the device's identity and scale, and the port's curve and range"}},
+        {"status", {1, " --timeout --json ", "PORT", "the device's status"}},
+        {"get", {1, kCurveOptions, "PORT", "transmittance, percent, dB, angle and steps"}},
+        {"set", {2, " --offset --span --timeout --clamp --json ", "PORT VALUE",
+                 "move to 0.5, 50%, 3dB, 22.5deg or 8960steps, then read back"}},
+        {"home", {1, " --timeout --json ", "PORT", "move to the home position (mechanical calibration)"}},
+        {"stop", {1, " --timeout --json ", "PORT", "stop the motor"}},
+        {"optimize", {1, " --timeout --json ", "PORT", "start the motor optimisation routine"}},
+        {"clean", {1, " --timeout --json ", "PORT", "start the cleaning of the mechanics"}},
+        {"watch", {1, " --offset --span --timeout --json --interval --count --csv ", "PORT",
+                   "print a time-stamped reading every interval until Ctrl-C"}},
+        {"share", {0, "", "ARGS...", "share a port with other programs (runs optivane-share)"}},
+    };
+    return commands;
+}
+
+const char kOptionHelp[] = R"(Options:
+  --offset DEG     angle of zero transmittance (default: the port's luxora settings, else 0)
+  --span DEG       angle from zero to full transmittance (default 45)
+  --timeout S      time limit for each reply of the device, in seconds (default 3.5)
+  --clamp          move a transmittance outside the permitted range to the nearest end of it
+                   instead of refusing it
+  --json           output for programs: one JSON object (watch: one per line)
+  --interval S     watch: seconds between readings (default 0.25)
+  --count N        watch: stop after N readings
+  --csv            watch: comma-separated values with a header line
+  -h, --help       this text; "optivane COMMAND --help" for one command
+  --version        the program's version
+)";
+
+const char kExitHelp[] = R"(Exit status:
+  0  success
+  1  the device answered with a status other than Ok
+  2  bad usage: unknown command or option, an unreadable value, or a transmittance outside the
+     permitted range (luxora's transmittance_range_min/_max for the port; see --clamp)
+  3  link failure: the port cannot be opened (no such port, permission denied, in use by another
+     program), the device does not answer in time, or the line was lost
+)";
+
+Failure Usage(const std::string &message) {
+    return Failure(kExitUsage, message);
+}
+
+double Number(const std::string &option, const std::string &text) {
+    errno = 0;
+    char *end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(value))
+        throw Usage(option + ": expected a number, got '" + text + "'");
+    return value;
+}
+
+bool LooksNegativeNumber(const std::string &text) {
+    return text.size() > 1 && text[0] == '-' && (std::isdigit(static_cast<unsigned char>(text[1])) || text[1] == '.');
+}
+
+bool EndsWith(const std::string &text, const std::string &suffix, std::string *rest) {
+    if (text.size() <= suffix.size())
+        return false;
+    const std::string tail = text.substr(text.size() - suffix.size());
+    if (!std::equal(tail.begin(), tail.end(), suffix.begin(),
+                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; }))
+        return false;
+    *rest = text.substr(0, text.size() - suffix.size());
+    return true;
+}
+
+} // namespace
+
+Options ParseArguments(int argc, char **argv) {
+    Options options;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (options.command == "share") {
+            // Everything after "share" belongs to optivane-share.
+            options.passOn.assign(args.begin() + static_cast<long>(i), args.end());
+            break;
+        }
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-" || LooksNegativeNumber(arg)) {
+            if (options.command.empty())
+                options.command = arg;
+            else
+                options.operands.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "-h" || arg == "--help") {
+            options.help = true;
+            continue;
+        }
+        std::string value;
+        bool hasValue = false;
+        if (const std::size_t equals = arg.find('='); equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            arg = arg.substr(0, equals);
+            hasValue = true;
+        }
+        const bool flag = arg == "--clamp" || arg == "--json" || arg == "--csv";
+        const bool valued = arg == "--offset" || arg == "--span" || arg == "--timeout" || arg == "--interval" ||
+                            arg == "--count";
+        if (!flag && !valued)
+            throw Usage("unknown option '" + arg + "'; see optivane --help");
+        if (flag && hasValue)
+            throw Usage(arg + " takes no value");
+        if (valued && !hasValue) {
+            if (i + 1 >= args.size())
+                throw Usage(arg + " needs a value");
+            value = args[++i];
+        }
+        const auto &commands = Commands();
+        const auto command = commands.find(options.command);
+        if (command != commands.end() && command->second.options.find(" " + arg + " ") == std::string::npos)
+            throw Usage("optivane " + options.command + " takes no " + arg + "; see optivane " + options.command +
+                        " --help");
+
+        if (arg == "--clamp") {
+            options.clamp = true;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--csv") {
+            options.csv = true;
+        } else if (arg == "--offset") {
+            options.offsetDeg = Number(arg, value);
+        } else if (arg == "--span") {
+            options.spanDeg = Number(arg, value);
+        } else if (arg == "--timeout") {
+            options.timeoutSeconds = Number(arg, value);
+            if (!(options.timeoutSeconds > 0 && options.timeoutSeconds <= kMaxTimeoutSeconds))
+                throw Usage("--timeout: expected seconds above 0, at most 3600, got '" + value + "'");
+        } else if (arg == "--interval") {
+            options.intervalSeconds = Number(arg, value);
+            if (!(options.intervalSeconds >= 0 && options.intervalSeconds <= kMaxTimeoutSeconds))
+                throw Usage("--interval: expected seconds from 0 to 3600, got '" + value + "'");
+        } else if (arg == "--count") {
+            const double count = Number(arg, value);
+            if (!(count >= 1 && count <= 1e9 && count == std::floor(count)))
+                throw Usage("--count: expected a whole number of readings, 1 or more, got '" + value + "'");
+            options.count = static_cast<long>(count);
+        }
+    }
+    if (options.help)
+        return options;
+    if (options.command.empty())
+        throw Usage("a command is needed; see optivane --help");
+    if (options.command == "help") {
+        options.help = true;
+        options.command = options.operands.empty() ? "" : options.operands.front();
+        return options;
+    }
+    const auto &commands = Commands();
+    const auto command = commands.find(options.command);
+    if (command == commands.end())
+        throw Usage("unknown command '" + options.command + "'; see optivane --help");
+    if (options.command != "share" && static_cast<int>(options.operands.size()) != command->second.operands)
+        throw Usage("usage: optivane " + options.command + " " + command->second.synopsis);
+    if (options.json && options.csv)
+        throw Usage("--json and --csv exclude each other");
+    return options;
+}
+
+Target ParseTarget(const std::string &text) {
+    std::string number;
+    if (EndsWith(text, "%", &number))
+        return {Target::Transmittance, frontend::TransmittanceFromPercent(Number("percent", number))};
+    if (EndsWith(text, "db", &number))
+        return {Target::Transmittance, frontend::TransmittanceFromDecibels(Number("dB", number))};
+    if (EndsWith(text, "deg", &number))
+        return {Target::Degrees, Number("degrees", number)};
+    if (EndsWith(text, "steps", &number) || EndsWith(text, "step", &number)) {
+        const double steps = Number("steps", number);
+        if (steps != std::floor(steps) || std::fabs(steps) > 1e9)
+            throw Usage("steps: expected a whole number, got '" + number + "'");
+        return {Target::Steps, steps};
+    }
+    errno = 0;
+    char *end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(value))
+        throw Usage("cannot read '" + text + "' as a value: write 0.5, 50%, 3dB, 22.5deg or 8960steps");
+    if (value > 1.0)
+        throw Usage("a plain transmittance is a fraction 0 to 1, got '" + text + "' (write " + text + "% for percent)");
+    return {Target::Transmittance, value};
+}
+
+std::string HelpText(const std::string &name) {
+    const auto &commands = Commands();
+    const auto command = commands.find(name);
+    if (command == commands.end()) {
+        std::string text = "Usage: optivane COMMAND [PORT] [VALUE] [options]\n"
+                           "Drives an Optivane attenuator on a serial port (COM0..COM255).\n\nCommands:\n";
+        for (const auto &[commandName, entry] : commands) {
+            std::string head = "  " + commandName + " " + entry.synopsis;
+            head.resize(std::max<std::size_t>(head.size() + 2, 24), ' ');
+            text += head + entry.description + "\n";
+        }
+        return text + "\n" + kOptionHelp + "\n" + kExitHelp;
+    }
+    std::string text = "Usage: optivane " + name + " " + command->second.synopsis + "\n" +
+                       command->second.description + "\n";
+    if (name == "set")
+        text += "\nVALUE: a transmittance 0.5, a percentage 50%, an attenuation 3dB, an angle 22.5deg or a\n"
+                "step count 8960steps. Transmittances are checked against the permitted range.\n";
+    if (name == "watch")
+        text += "\nA lost line is reported on standard error and watched for until the port returns.\n";
+    if (name == "share")
+        return text + "\nRuns optivane-share, found beside optivane or on PATH, with ARGS; see optivane share --help.\n";
+    if (name != "ports")
+        text += "\nThe curve's offset and the permitted range come from luxora's settings file for the port,\n"
+                "read-only; --offset and --span override them.\n";
+    return text + "\n" + kOptionHelp + "\n" + kExitHelp;
+}
+
+} // namespace cli

@@ -1,0 +1,54 @@
+// The command line of the optivane command: the subcommand, its port and value, and the options.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Exit statuses, as the help text documents them.
+enum ExitStatus : int {
+    kExitOk = 0,
+    kExitDeviceStatus = 1, // the device answered with a status other than Ok
+    kExitUsage = 2,        // bad command line, or a value outside the permitted range
+    kExitLink = 3,         // the port did not open, the device did not answer, or the line was lost
+};
+
+// A failure that ends the command: one line for standard error and its exit status.
+struct Failure : std::runtime_error {
+    Failure(int exitStatus, const std::string &message) : std::runtime_error(message), exitStatus(exitStatus) {}
+    int exitStatus;
+};
+
+struct Options {
+    std::string command;
+    std::vector<std::string> operands; // the port, then the value of set
+    std::optional<double> offsetDeg;
+    std::optional<double> spanDeg;
+    double timeoutSeconds = 3.5;
+    bool clamp = false;
+    bool json = false;
+    bool csv = false;
+    bool help = false;
+    double intervalSeconds = 0.25;
+    std::optional<long> count;
+    std::vector<std::string> passOn; // everything after "share", untouched
+};
+
+// Throws Failure(kExitUsage) for anything it cannot read.
+Options ParseArguments(int argc, char **argv);
+
+// What "set" moves to: a transmittance (also given in percent or dB), an angle or a step count.
+struct Target {
+    enum Kind { Transmittance, Degrees, Steps } kind;
+    double value; // fraction 0-1, degrees, or steps
+};
+// "0.5", "50%", "3dB", "22.5deg", "8960steps". Throws Failure(kExitUsage).
+Target ParseTarget(const std::string &text);
+
+// The help text of a subcommand, or of the whole program for an empty or unknown name.
+std::string HelpText(const std::string &command);
+
+} // namespace cli

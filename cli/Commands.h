@@ -1,0 +1,17 @@
+// The subcommands of the optivane command.
+#pragma once
+
+#include "Arguments.h"
+
+namespace cli {
+
+// Runs the parsed command; returns its exit status or throws Failure.
+int RunCommand(const Options &options);
+
+// watch (Watch.cpp).
+int Watch(const Options &options);
+
+// share: replaces this process with optivane-share (Share.cpp). Returns only on failure.
+int Share(const Options &options);
+
+} // namespace cli

@@ -1,0 +1,51 @@
+"""Drive an Optivane motorised attenuator from Python.
+
+Two levels:
+
+* ``optivane.Optivane`` is the C++ library's handle one to one: the same method names and time
+  limits in milliseconds, output pointers returned as tuples::
+
+      h = optivane.Optivane()
+      h.Connect("COM5")
+      status, steps = h.GetMotorSteps(3500)
+
+* ``optivane.Attenuator`` is for people: it opens the port, reads the port's curve and permitted
+  range from luxora's settings file, works in fractions, percent, dB, degrees and steps, and raises
+  an ``optivane.Error`` for every failure::
+
+      with optivane.Attenuator("COM5") as att:
+          att.percent = 50
+          print(att.attenuation_db)
+"""
+
+from ._optivane import AttenuatorStatus, MotorInfo, Optivane, StatusText
+from ._attenuator import (
+    Attenuator,
+    ConnectionFailed,
+    DeviceError,
+    Error,
+    Info,
+    OutOfRange,
+    Status,
+    ports,
+)
+
+# Shown as optivane.DeviceError rather than by the private module that defines them.
+for _public in (Attenuator, ConnectionFailed, DeviceError, Error, Info, OutOfRange, Status):
+    _public.__module__ = __name__
+del _public
+
+__all__ = [
+    "Attenuator",
+    "AttenuatorStatus",
+    "ConnectionFailed",
+    "DeviceError",
+    "Error",
+    "Info",
+    "MotorInfo",
+    "Optivane",
+    "OutOfRange",
+    "Status",
+    "StatusText",
+    "ports",
+]
