@@ -21,3 +21,12 @@ function(luxora_target_defaults target)
         message(FATAL_ERROR "LUXORA_SANITIZER must be empty, address, thread or fuzzer")
     endif()
 endfunction()
+
+# Installs a program into the prefix's bin, with a run path relative to its own folder that finds the
+# installed library, so that PREFIX/bin/program runs from an installed tree with nothing else set.
+function(luxora_install_program target)
+    include(GNUInstallDirs)
+    file(RELATIVE_PATH libdir_from_bindir "/${CMAKE_INSTALL_BINDIR}" "/${CMAKE_INSTALL_LIBDIR}")
+    set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN/${libdir_from_bindir}")
+    install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endfunction()
