@@ -49,7 +49,7 @@ private:
     Run run_;
 };
 
-struct AttrSpec {
+struct AttributeEntry {
     const char *name;
     long type;
     DeviceAttr::Read read;
@@ -64,7 +64,7 @@ struct AttrSpec {
 
 // The angle and step bounds are the library's own (it still checks every value); the permitted
 // transmittance, and with it the attenuation, is each device's RangeMin..RangeMax.
-const AttrSpec kAttributes[] = {
+const AttributeEntry kAttributes[] = {
     {"Transmittance", Tango::DEV_DOUBLE, &OptivaneDevice::readTransmittance, &OptivaneDevice::writeTransmittance,
      "Transmittance", "", "%.5f", "", "",
      "Optical transmittance, a fraction from 0 to 1; writing moves the attenuator in the background (MOVING)"},
@@ -86,13 +86,13 @@ const AttrSpec kAttributes[] = {
      "%.6f", "", "", "Mechanical offset read at connection"},
 };
 
-struct CommandSpec {
+struct CommandEntry {
     const char *name;
     DeviceCommand::Run run;
     const char *description;
 };
 
-const CommandSpec kCommands[] = {
+const CommandEntry kCommands[] = {
     {"Stop", &OptivaneDevice::Stop, "Stops the motor or the maintenance routine; accepted in every state"},
     {"Home", &OptivaneDevice::Home, "Moves to the home position (MOVING until the device answers)"},
     {"StartOptimization", &OptivaneDevice::StartOptimization, "Starts motor optimisation (DISABLE until it ends)"},
@@ -106,22 +106,22 @@ OptivaneClass::OptivaneClass(std::string &name) : Tango::DeviceClass(name) {}
 
 // Tango owns the commands, attributes and devices handed to it and deletes them with the class.
 void OptivaneClass::command_factory() {
-    for (const CommandSpec &spec : kCommands)
-        command_list.push_back(std::make_unique<DeviceCommand>(spec.name, spec.run, spec.description).release());
+    for (const CommandEntry &entry : kCommands)
+        command_list.push_back(std::make_unique<DeviceCommand>(entry.name, entry.run, entry.description).release());
 }
 
 void OptivaneClass::attribute_factory(std::vector<Tango::Attr *> &attributes) {
-    for (const AttrSpec &spec : kAttributes) {
-        auto attribute = std::make_unique<DeviceAttr>(spec.name, spec.type, spec.read, spec.write);
+    for (const AttributeEntry &entry : kAttributes) {
+        auto attribute = std::make_unique<DeviceAttr>(entry.name, entry.type, entry.read, entry.write);
         Tango::UserDefaultAttrProp properties;
-        properties.set_label(spec.label);
-        properties.set_unit(spec.unit);
-        properties.set_format(spec.format);
-        properties.set_description(spec.description);
-        if (*spec.min)
-            properties.set_min_value(spec.min);
-        if (*spec.max)
-            properties.set_max_value(spec.max);
+        properties.set_label(entry.label);
+        properties.set_unit(entry.unit);
+        properties.set_format(entry.format);
+        properties.set_description(entry.description);
+        if (*entry.min)
+            properties.set_min_value(entry.min);
+        if (*entry.max)
+            properties.set_max_value(entry.max);
         attribute->set_default_properties(properties);
         attributes.push_back(attribute.release());
     }
