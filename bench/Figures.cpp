@@ -38,8 +38,9 @@ void PrintFigures(const std::string &label, std::vector<double> values, const ch
         return;
     }
     const auto [low, high] = std::minmax_element(values.begin(), values.end());
-    std::printf("%s: n=%zu min %.1f median %.1f max %.1f %s (target %s)\n", label.c_str(), values.size(), *low,
-                Median(values), *high, unit, target.c_str());
+    std::printf("%s: n=%zu min %.1f median %.1f max %.1f %s", label.c_str(), values.size(), *low, Median(values),
+                *high, unit);
+    std::printf(target.empty() ? "\n" : " (target %s)\n", target.c_str());
     std::fflush(stdout);
 }
 

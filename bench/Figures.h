@@ -14,7 +14,8 @@ namespace bench {
 // CLOCK_MONOTONIC in seconds, the clock of the simulator's transcript and of the program's diagnostics.
 double Now();
 
-// "label: n=N min A median B max C unit (target T)"; nothing but a note when there are no values.
+// "label: n=N min A median B max C unit (target T)", without the target when it is empty; nothing but a
+// note when there are no values.
 void PrintFigures(const std::string &label, std::vector<double> values, const char *unit, const std::string &target);
 
 double Median(std::vector<double> values);

@@ -109,7 +109,7 @@ LuxoraProcess::LuxoraProcess(const Options &options) : xdg_(std::make_unique<Tem
         envp.push_back(entry.data());
     envp.push_back(nullptr);
 
-    std::string program = LUXORA_PATH;
+    std::string program = options.program.empty() ? std::string(LUXORA_PATH) : options.program;
     char *argv[] = {program.data(), nullptr};
     const std::string output = xdg_->root() + "/luxora.out";
     posix_spawn_file_actions_t actions;
@@ -122,7 +122,7 @@ LuxoraProcess::LuxoraProcess(const Options &options) : xdg_(std::make_unique<Tem
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         pid_ = -1;
-        throw std::runtime_error(std::string("cannot start " LUXORA_PATH ": ") + std::strerror(spawned));
+        throw std::runtime_error("cannot start " + program + ": " + std::strerror(spawned));
     }
 }
 

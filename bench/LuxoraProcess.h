@@ -30,6 +30,8 @@ public:
         bool recordFirstFrame = false;
         // 9600-baud byte timing in the simulator, as on a real line.
         bool baudDelay = true;
+        // The executable to start in luxora's place (empty for luxora itself), in the same surroundings.
+        std::string program;
     };
 
     // Starts the simulator, then the program. Throws std::runtime_error when either does not start.
