@@ -1,18 +1,18 @@
 """Fixtures for the Tango server's tests: simulators and optivane-tango servers on ports chosen at
 run time, in private XDG folders, each ended when its test ends (also on failure)."""
 
-import ctypes
 import os
-import select
-import shutil
-import signal
 import socket
 import subprocess
-import tempfile
+import sys
 import time
+from pathlib import Path
 
 import pytest
 import tango
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "support"))
+from optivane_sim import Simulator, end_process, end_with_parent  # noqa: E402
 
 SIM = os.environ.get("OPTIVANE_SIM", "optivane-sim")
 SERVER = os.environ.get("OPTIVANE_TANGO", "optivane-tango")
@@ -29,69 +29,6 @@ def wait_until(condition, timeout=WAIT_S, what="condition"):
         if time.monotonic() > deadline:
             pytest.fail(f"timed out waiting for {what}")
         time.sleep(0.01)
-
-
-PR_SET_PDEATHSIG = 1
-
-
-def end_with_parent():
-    """Runs in the child before exec: it gets SIGTERM when the test process dies, even by a crash."""
-    ctypes.CDLL("libc.so.6", use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
-
-
-def end_process(process):
-    if process.poll() is None:
-        process.send_signal(signal.SIGTERM)
-        try:
-            process.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
-
-
-class Simulator:
-    """optivane-sim registered as a COM port, with its control socket and transcript."""
-
-    def __init__(self, folder, sockets, env, port, args):
-        self.port = port
-        self.control_path = os.path.join(sockets, f"{port}.sock")
-        self.transcript_path = str(folder / f"{port}.log")
-        self.process = subprocess.Popen(
-            [SIM, "--port", port, "--control", self.control_path, "--transcript", self.transcript_path,
-             "--no-baud-delay", *args],
-            env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-            preexec_fn=end_with_parent)
-        # Its first line is the terminal's path, once it is ready; it writes nothing more unless it fails.
-        ready, _, _ = select.select([self.process.stdout], [], [], WAIT_S)
-        line = self.process.stdout.readline() if ready else ""
-        if not line.startswith("/"):
-            end_process(self.process)
-            raise RuntimeError("optivane-sim did not start: " + line)
-
-    def control(self, line):
-        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
-            s.settimeout(WAIT_S)
-            s.connect(self.control_path)
-            s.sendall((line + "\n").encode())
-            answer = b""
-            while not answer.endswith(b"\n"):
-                chunk = s.recv(512)
-                if not chunk:
-                    break
-                answer += chunk
-        return answer.decode().strip()
-
-    def requests(self):
-        """The request lines of the transcript, in order ("<seconds> > <bytes>")."""
-        try:
-            with open(self.transcript_path, encoding="utf-8", errors="replace") as f:
-                lines = f.read().splitlines()
-        except FileNotFoundError:
-            return []
-        return [line.split(" > ", 1)[1] for line in lines if " > " in line]
-
-    def moves(self):
-        return [r for r in self.requests() if r.startswith("0ma")]
 
 
 def free_port():
@@ -148,27 +85,27 @@ class Rig:
             path = folder / name.lower()
             path.mkdir(mode=0o700)
             self.env[name] = str(path)
-        # A Unix socket's path has room for about a hundred characters, fewer than a test's folder may take.
-        self.sockets = tempfile.mkdtemp(prefix="ovt-", dir="/tmp")
-        self.processes = []
+        self.simulators = []
+        self.servers = []
 
     def simulator(self, port="COM7", *args):
-        sim = Simulator(self.folder, self.sockets, self.env, port, args)
-        self.processes.append(sim.process)
+        sim = Simulator(SIM, port, args, self.env)
+        self.simulators.append(sim)
         return sim
 
     def server(self, devices, extra_args=()):
         server = Server(self.folder, self.env, devices, extra_args)
-        self.processes.append(server.process)
+        self.servers.append(server)
         return server
 
     def close(self):
         """Ends every process; the servers' exit statuses, 0 for a clean end (a sanitizer's finding is not)."""
         # Servers before simulators, so that no server sees its port go.
-        for process in reversed(self.processes):
-            end_process(process)
-        shutil.rmtree(self.sockets, ignore_errors=True)
-        return [process.returncode for process in self.processes if process.args[0] == SERVER]
+        for server in reversed(self.servers):
+            end_process(server.process)
+        for sim in self.simulators:
+            sim.stop()
+        return [server.process.returncode for server in self.servers]
 
 
 @pytest.fixture
