@@ -222,6 +222,8 @@ std::string Simulation::onGet(const std::string &what) {
         return "ok " + terminal_.slavePath();
     if (what == "requests")
         return "ok " + std::to_string(requestCount_);
+    if (what == "unsent")
+        return "ok " + std::to_string(terminal_.unsentReplies());
     return "error unknown value: " + what;
 }
 

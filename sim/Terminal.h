@@ -41,6 +41,8 @@ public:
     void hangUp();
     bool isOpen() const { return master_ >= 0; }
     const std::string &slavePath() const { return slavePath_; }
+    // Replies waiting for the line or going out now; a late one holds those behind it.
+    std::size_t unsentReplies() const { return output_.size(); }
 
     void send(Outgoing unit, TimePoint now);
 

@@ -55,7 +55,7 @@ Control socket, one command per line, answered "ok [value]" or "error <text>":
   once on|off (the faults set apply to the next request only)
   spare-status on|off (status polls are answered without faults)
   hangup   hangup next (after half of the next reply)   reopen (answers the new path)
-  get position|maintenance|moving|pty|requests   set position N   set status N   quit
+  get position|maintenance|moving|pty|requests|unsent   set position N   set status N   quit
 )";
 
 struct UsageError : std::runtime_error {

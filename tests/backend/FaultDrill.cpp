@@ -87,8 +87,11 @@ bool StopShows(DrillRig &rig, AttenuatorStatus expected, double, QString *why) {
     if (expected == SerialClosed) {
         return StatusIs(rig, SerialClosed, why);
     }
-    if (!StatusIs(rig, Ok, why)) {
-        return false;
+    // A reply held beyond the limit lands in the stop's next exchange, and the reply queued behind it in
+    // the one after: on a loaded machine that can be the closing status poll, which then shows it.
+    const QString shown = rig.backend().getMotorStatusDescription();
+    if (shown != Text(Ok) && !(rig.repliesQueued && shown == Text(SerialUndefinedError))) {
+        return Fail(why, "status \"" + shown + "\", want \"" + Text(Ok) + "\"");
     }
     const float transmittance = rig.backend().getTransmittance();
     return Near(transmittance, 0.0, 0.001) || Fail(why, QString("transmittance %1 after the stop").arg(transmittance));
@@ -418,6 +421,10 @@ PairResult RunPairOnce(DrillRig &rig, const DrillCommand &command, const DrillFa
     if (fault && fault->settleMs > 0) {
         WaitUntil([&] { return armed.elapsed() >= fault->settleMs; }, fault->settleMs + 1000);
     }
+    // The fault is over once every reply it held back is on the line; the next exchange's purge then
+    // takes what nobody read. A held reply goes out a little after the settling time (its request had to
+    // cross the line first), and on a loaded machine later still: it would land in the checks below.
+    WaitUntil([&] { return simulator.control("get unsent") == "ok 0"; }, 10000);
     const AttenuatorStatus expected = ExpectedStatus(command.first, effect);
     rig.repliesQueued = fault && fault->holdsMs > command.limitMs;
     rig.effect = effect;

@@ -339,12 +339,18 @@ TEST_F(SimulatorTest, DelayHoldsRepliesBackAndKeepsReading) {
     port.write("0gp");
     double firstMs = 0;
     EXPECT_EQ(port.read(20, 1000, start, &firstMs), "0GS00\r\n0PO00000000\r\n");
+    EXPECT_EQ(sim.control("get unsent"), "ok 0");
     EXPECT_GE(firstMs, 80.0);
     ASSERT_EQ(sim.control("delay 0"), "ok");
     const auto quick = Clock::now();
     EXPECT_EQ(port.ask("0gs", 7), "0GS00\r\n");
     const double quickMs = msSince(quick);
     EXPECT_TRUE(timing::WithinBound(static_cast<long long>(quickMs), 49)) << quickMs;
+    // A held reply counts as unsent until it is on the line.
+    ASSERT_EQ(sim.control("delay 5000"), "ok");
+    port.write("0gs");
+    ASSERT_TRUE(sim.waitForRequests(4, 1000));
+    EXPECT_EQ(sim.control("get unsent"), "ok 1");
 }
 
 TEST_F(SimulatorTest, SplitSendsPiecesFifteenMillisecondsApart) {
