@@ -6,13 +6,10 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <mutex>
-#include <spawn.h>
 #include <string>
 #include <tango.h>
 #include <thread>
@@ -21,13 +18,11 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 
+#include "ChildProcess.h"
 #include "Simulator.h"
 #include "TempXdg.h"
 #include "optivane/optivane.h"
-
-extern char **environ;
 
 namespace {
 
@@ -65,36 +60,22 @@ int FreePort() {
 // optivane-tango with one device on the port, in file-database mode; ended with the object.
 class Server {
 public:
-    Server(const std::string &folder, const std::string &port, int pollPeriodMs) : port_(FreePort()) {
+    Server(const std::string &folder, const std::string &port, int pollPeriodMs)
+        : port_(FreePort()), process_(args(folder, port, pollPeriodMs)) {}
+    std::string device() const { return "tango://127.0.0.1:" + std::to_string(port_) + "/bench/optivane/1#dbase=no"; }
+
+private:
+    std::vector<std::string> args(const std::string &folder, const std::string &port, int pollPeriodMs) const {
         const std::string file = folder + "/bench-" + std::to_string(port_) + ".db";
         std::ofstream(file) << "optivane-tango/bench/DEVICE/Optivane: \"bench/optivane/1\"\n"
                             << "bench/optivane/1->Port: " << port << "\n"
                             << "bench/optivane/1->PollPeriodMs: " << pollPeriodMs << "\n";
-        std::vector<std::string> args = {OPTIVANE_TANGO_PATH, "bench", "-file=" + file, "-ORBendPoint",
-                                         "giop:tcp:127.0.0.1:" + std::to_string(port_)};
-        std::vector<char *> argv;
-        for (std::string &arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        return {OPTIVANE_TANGO_PATH, "bench", "-file=" + file, "-ORBendPoint",
+                "giop:tcp:127.0.0.1:" + std::to_string(port_)};
     }
-    ~Server() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    std::string device() const { return "tango://127.0.0.1:" + std::to_string(port_) + "/bench/optivane/1#dbase=no"; }
 
-private:
     int port_;
-    pid_t pid_ = -1;
+    ChildProcess process_;
 };
 
 std::unique_ptr<Tango::DeviceProxy> Connect(const Server &server) {

@@ -7,11 +7,14 @@
 
 #include <sys/time.h>
 
-#include "Attenuation.h"
+#include "frontend/Units.h"
 
 namespace optivane_tango {
 
 namespace {
+
+using frontend::DecibelsFromTransmittance;
+using frontend::TransmittanceFromDecibels;
 
 // A read waits this long at most for the device before it answers with the last value polled. A
 // fresh read takes about 20 ms at 9600 baud, a poll in front of it as long again; the bound matters
