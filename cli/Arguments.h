@@ -35,6 +35,10 @@ struct Options {
     double intervalSeconds = 0.25;
     std::optional<long> count;
     std::vector<std::string> passOn; // everything after "share", untouched
+    // The power meter, for the commands that read one.
+    std::string meter; // its address: usbtmc:/dev/usbtmc0, serial:/dev/ttyUSB1:115200, tcp:HOST:PORT
+    std::string meterKind = "thorlabs";
+    std::optional<double> wavelengthNm;
 };
 
 // Throws Failure(kExitUsage) for anything it cannot read.
