@@ -17,10 +17,10 @@ namespace {
 constexpr double kMaxTimeoutSeconds = 3600.0;
 
 struct Command {
-    int operands;            // required operands
-    std::string options;     // the options it takes, each between spaces
-    std::string synopsis;    // operands as the help shows them
-    std::string description; // one line
+    int operands;             // required operands
+    std::string options;      // the options it takes, each between spaces
+    std::string synopsis;     // operands as the help shows them
+    std::string description;  // one line
 };
 
 const std::string kCurveOptions = " --offset --span --timeout --json ";
@@ -31,16 +31,14 @@ const std::map<std::string, Command> &Commands() {
         {"info", {1, kCurveOptions, "PORT", "the device's identity and scale, and the port's curve and range"}},
         {"status", {1, " --timeout --json ", "PORT", "the device's status"}},
         {"get", {1, kCurveOptions, "PORT", "transmittance, percent, dB, angle and steps"}},
-        {"set",
-         {2, " --offset --span --timeout --clamp --json ", "PORT VALUE",
-          "move to 0.5, 50%, 3dB, 22.5deg or 8960steps, then read back"}},
+        {"set", {2, " --offset --span --timeout --clamp --json ", "PORT VALUE",
+                 "move to 0.5, 50%, 3dB, 22.5deg or 8960steps, then read back"}},
         {"home", {1, " --timeout --json ", "PORT", "move to the home position (mechanical calibration)"}},
         {"stop", {1, " --timeout --json ", "PORT", "stop the motor"}},
         {"optimize", {1, " --timeout --json ", "PORT", "start the motor optimisation routine"}},
         {"clean", {1, " --timeout --json ", "PORT", "start the cleaning of the mechanics"}},
-        {"watch",
-         {1, " --offset --span --timeout --json --interval --count --csv ", "PORT",
-          "print a time-stamped reading every interval until Ctrl-C"}},
+        {"watch", {1, " --offset --span --timeout --json --interval --count --csv ", "PORT",
+                   "print a time-stamped reading every interval until Ctrl-C"}},
         {"share", {0, "", "ARGS...", "share a port with other programs (runs optivane-share)"}},
     };
     return commands;
@@ -244,16 +242,15 @@ std::string HelpText(const std::string &name) {
         }
         return text + "\n" + kOptionHelp + "\n" + kExitHelp;
     }
-    std::string text =
-        "Usage: optivane " + name + " " + command->second.synopsis + "\n" + command->second.description + "\n";
+    std::string text = "Usage: optivane " + name + " " + command->second.synopsis + "\n" +
+                       command->second.description + "\n";
     if (name == "set")
         text += "\nVALUE: a transmittance 0.5, a percentage 50%, an attenuation 3dB, an angle 22.5deg or a\n"
                 "step count 8960steps. Transmittances are checked against the permitted range.\n";
     if (name == "watch")
         text += "\nA lost line is reported on standard error and watched for until the port returns.\n";
     if (name == "share")
-        return text +
-               "\nRuns optivane-share, found beside optivane or on PATH, with ARGS; see optivane share --help.\n";
+        return text + "\nRuns optivane-share, found beside optivane or on PATH, with ARGS; see optivane share --help.\n";
     if (name != "ports")
         text += "\nThe curve's offset and the permitted range come from luxora's settings file for the port,\n"
                 "read-only; --offset and --span override them.\n";
