@@ -27,7 +27,9 @@ std::optional<Kind> KindFromName(const std::string &name);
 class Transport {
 public:
     virtual ~Transport() = default;
-    // Writes one request; its terminating "\n" is added here. Throws MeterError.
+    // Writes one request; its terminating "\n" is added here. Input still waiting (a late reply to an
+    // earlier request) is dropped first, so that it is not taken for this request's reply. Every MeterError of
+    // a transport reads "ADDRESS: reason".
     virtual void Write(const std::string &request) = 0;
     // One reply line without its "\n" or "\r\n", within the limit. Throws MeterError on no reply in time,
     // a closed or unplugged line.
@@ -36,9 +38,26 @@ public:
     virtual std::string Address() const = 0;
 };
 
-// "usbtmc:/dev/usbtmc0", "serial:/dev/ttyUSB1:115200" (or serial:COM7:115200, through the port folder),
-// "tcp:HOST:PORT". Throws MeterError for an address that does not parse or a device that does not open.
-std::unique_ptr<Transport> OpenTransport(const std::string &address);
+// A meter's address taken apart: "usbtmc:/dev/usbtmc0", "serial:/dev/ttyUSB1:115200" (or serial:COM7:115200,
+// through the port folder; the baud rate may be left out, then kDefaultBaud), "tcp:HOST:PORT" (the port may be
+// left out, then 5025; an IPv6 host goes in brackets, tcp:[::1]:5025).
+struct MeterAddress {
+    static constexpr int kDefaultBaud = 115200;
+    static constexpr int kDefaultTcpPort = 5025;
+    enum class Scheme { Usbtmc, Serial, Tcp };
+    Scheme scheme = Scheme::Usbtmc;
+    std::string path; // usbtmc, serial: the device or COM name as written
+    int baud = 0;     // serial
+    std::string host; // tcp
+    int port = 0;     // tcp
+};
+// Throws MeterError ("ADDRESS: reason") for an address that does not parse.
+MeterAddress ParseAddress(const std::string &address);
+
+// Opens the transport of an address (a TCP connection within connectLimit). Throws MeterError ("ADDRESS: reason") for
+// an address that does not parse or a device that does not open.
+std::unique_ptr<Transport> OpenTransport(const std::string &address,
+                                         std::chrono::milliseconds connectLimit = std::chrono::milliseconds(3000));
 
 // One meter. Calls are serialised by a mutex of its own, so one meter may serve several threads.
 class PowerMeter {
@@ -68,12 +87,19 @@ public:
     std::pair<double, double> WavelengthRangeNm();
     // Auto range on (Thorlabs, Newport; others do nothing). Throws MeterError.
     void SetAutoRange();
+    // The meter averages this many samples per reading (Thorlabs; others do nothing, their averaging is set
+    // on the meter itself). Throws MeterError.
+    void SetAveraging(int samples);
     // Zeroes the dark reading (Thorlabs). Throws MeterError for others.
     void Zero();
 
 private:
+    // Both expect mutex_ held; they prefix the transport's errors with Name().
     std::string Query(const std::string &request);
     void Send(const std::string &request);
+    // Send, then the dialect's error query, so that a setting the meter refused is an error here too.
+    void Command(const std::string &request);
+    double QueryNumber(const std::string &request, const char *what);
 
     std::mutex mutex_;
     std::unique_ptr<Transport> transport_;
