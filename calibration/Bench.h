@@ -23,7 +23,7 @@ struct MotorError : std::runtime_error {
 class Motor {
 public:
     virtual ~Motor() = default;
-    virtual double AngleDeg() = 0;           // throws MotorError
+    virtual double AngleDeg() = 0;            // throws MotorError
     virtual void MoveToDeg(double angle) = 0; // returns when the device has answered; throws MotorError
 };
 

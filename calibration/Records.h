@@ -28,6 +28,9 @@ struct Record {
     std::vector<Entry> entries; // ascending wavelength
 };
 
+// The time now as an entry's date: 2026-01-12T09:30:00Z.
+std::string NowUtc();
+
 // $XDG_DATA_HOME/optivane/calibrations (by default under ~/.local/share).
 std::string RecordsFolder();
 std::string RecordPath(const std::string &serial);
