@@ -40,6 +40,10 @@ const std::map<std::string, Command> &Commands() {
         {"watch", {1, " --offset --span --timeout --json --interval --count --csv ", "PORT",
                    "print a time-stamped reading every interval until Ctrl-C"}},
         {"share", {0, "", "ARGS...", "share a port with other programs (runs optivane-share)"}},
+        {"calibrate", {1, " --meter --meter-kind --wavelength --points --settle --average --plot --csv --apply "
+                          "--full-range --offset --span --timeout --json ", "PORT --meter ADDRESS",
+                       "sweep the attenuator against a power meter and fit its real curve"}},
+        {"calibration", {0, " --json ", "[SERIAL]", "list the calibration records (one device's with SERIAL)"}},
     };
     return commands;
 }
@@ -54,6 +58,18 @@ const char kOptionHelp[] = R"(Options:
   --interval S     watch: seconds between readings (default 0.25)
   --count N        watch: stop after N readings
   --csv            watch: comma-separated values with a header line
+  --meter ADDRESS  calibrate: the power meter, usbtmc:/dev/usbtmc0, serial:/dev/ttyUSB1:115200 or
+                   tcp:HOST:PORT
+  --meter-kind K   calibrate: its dialect, thorlabs (default), newport, ophir or gentec
+  --wavelength NM  calibrate: the laser's wavelength, set on the meter where it has the setting
+                   (default: the meter's own; unknown, 0, for meters without one)
+  --points N       calibrate: points over one period of the curve (default 46, at least 8)
+  --settle S       calibrate: seconds to wait at each point before reading (default 0.2)
+  --average N      calibrate: readings averaged at each point (default 5)
+  --plot FILE      calibrate: draw the points, the fit and the residuals, FILE.svg or FILE.png
+  --csv FILE       calibrate: the points and the fit as comma-separated values
+  --apply          calibrate: write the offset found into the port's luxora settings file
+  --full-range     calibrate: sweep even though the port's permitted range is narrower than 0 to 1
   -h, --help       this text; "optivane COMMAND --help" for one command
   --version        the program's version
 )";
@@ -64,7 +80,11 @@ const char kExitHelp[] = R"(Exit status:
   2  bad usage: unknown command or option, an unreadable value, or a transmittance outside the
      permitted range (luxora's transmittance_range_min/_max for the port; see --clamp)
   3  link failure: the port cannot be opened (no such port, permission denied, in use by another
-     program), the device does not answer in time, or the line was lost
+     program), the device does not answer in time, or the line was lost; for calibrate also a
+     power meter that does not open or answer, or answers with no reading
+  4  calibrate: calibration refused: the meter saw no modulation (beam off, or not on the meter),
+     or the readings do not follow the attenuator's curve
+  130 calibrate: cancelled by Ctrl-C or SIGTERM; the attenuator is back where it was
 )";
 
 Failure Usage(const std::string &message) {
@@ -130,9 +150,13 @@ Options ParseArguments(int argc, char **argv) {
             arg = arg.substr(0, equals);
             hasValue = true;
         }
-        const bool flag = arg == "--clamp" || arg == "--json" || arg == "--csv";
+        // calibrate's --csv names a file; watch's is a switch.
+        const bool csvFile = arg == "--csv" && options.command == "calibrate";
+        const bool flag = arg == "--clamp" || arg == "--json" || (arg == "--csv" && !csvFile) || arg == "--apply" ||
+                          arg == "--full-range";
         const bool valued = arg == "--offset" || arg == "--span" || arg == "--timeout" || arg == "--interval" ||
-                            arg == "--count" || arg == "--meter" || arg == "--meter-kind" || arg == "--wavelength";
+                            arg == "--count" || arg == "--meter" || arg == "--meter-kind" || arg == "--wavelength" ||
+                            arg == "--points" || arg == "--settle" || arg == "--average" || arg == "--plot" || csvFile;
         if (!flag && !valued)
             throw Usage("unknown option '" + arg + "'; see optivane --help");
         if (flag && hasValue)
@@ -152,8 +176,27 @@ Options ParseArguments(int argc, char **argv) {
             options.clamp = true;
         } else if (arg == "--json") {
             options.json = true;
+        } else if (csvFile) {
+            options.csvPath = value;
         } else if (arg == "--csv") {
             options.csv = true;
+        } else if (arg == "--apply") {
+            options.apply = true;
+        } else if (arg == "--full-range") {
+            options.fullRange = true;
+        } else if (arg == "--points" || arg == "--average") {
+            const double count = Number(arg, value);
+            const double least = arg == "--points" ? 8 : 1;
+            if (!(count >= least && count <= 10000 && count == std::floor(count)))
+                throw Usage(arg + ": expected a whole number from " + std::to_string(static_cast<int>(least)) +
+                            " to 10000, got '" + value + "'");
+            (arg == "--points" ? options.points : options.average) = static_cast<int>(count);
+        } else if (arg == "--settle") {
+            options.settleSeconds = Number(arg, value);
+            if (!(options.settleSeconds >= 0 && options.settleSeconds <= 60))
+                throw Usage("--settle: expected seconds from 0 to 60, got '" + value + "'");
+        } else if (arg == "--plot") {
+            options.plotPath = value;
         } else if (arg == "--offset") {
             options.offsetDeg = Number(arg, value);
         } else if (arg == "--span") {
@@ -198,7 +241,10 @@ Options ParseArguments(int argc, char **argv) {
     const auto command = commands.find(options.command);
     if (command == commands.end())
         throw Usage("unknown command '" + options.command + "'; see optivane --help");
-    if (options.command != "share" && static_cast<int>(options.operands.size()) != command->second.operands)
+    // calibration's serial number may be left out.
+    const bool optionalOperand = options.command == "calibration" && options.operands.size() <= 1;
+    if (options.command != "share" && !optionalOperand &&
+        static_cast<int>(options.operands.size()) != command->second.operands)
         throw Usage("usage: optivane " + options.command + " " + command->second.synopsis);
     if (options.json && options.csv)
         throw Usage("--json and --csv exclude each other");
@@ -249,6 +295,15 @@ std::string HelpText(const std::string &name) {
                 "step count 8960steps. Transmittances are checked against the permitted range.\n";
     if (name == "watch")
         text += "\nA lost line is reported on standard error and watched for until the port returns.\n";
+    if (name == "calibrate")
+        text += "\nSweeps one period of the curve (two spans) around the port's offset, every point approached\n"
+                "from below, fits P = a + b cos(pi theta/span) + c sin(pi theta/span) and prints the angle of\n"
+                "minimum transmittance with its uncertainty, Pmin, Pmax, the extinction and the residuals. The\n"
+                "result is kept in the device's record; the attenuator returns to where it was, also after an\n"
+                "error or Ctrl-C. The sweep opens the beam fully.\n";
+    if (name == "calibration")
+        return text + "\nRecords are kept in $XDG_DATA_HOME/optivane/calibrations, one file per serial number.\n\n" +
+               kOptionHelp + "\n" + kExitHelp;
     if (name == "share")
         return text + "\nRuns optivane-share, found beside optivane or on PATH, with ARGS; see optivane share --help.\n";
     if (name != "ports")

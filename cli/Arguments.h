@@ -14,6 +14,8 @@ enum ExitStatus : int {
     kExitDeviceStatus = 1, // the device answered with a status other than Ok
     kExitUsage = 2,        // bad command line, or a value outside the permitted range
     kExitLink = 3,         // the port did not open, the device did not answer, or the line was lost
+    kExitRefused = 4,      // calibrate: the readings make no calibration (no modulation, not the curve)
+    kExitCancelled = 130,  // calibrate: stopped by Ctrl-C or SIGTERM; the attenuator is back where it was
 };
 
 // A failure that ends the command: one line for standard error and its exit status.
@@ -39,6 +41,14 @@ struct Options {
     std::string meter; // its address: usbtmc:/dev/usbtmc0, serial:/dev/ttyUSB1:115200, tcp:HOST:PORT
     std::string meterKind = "thorlabs";
     std::optional<double> wavelengthNm;
+    // calibrate.
+    int points = 46;
+    double settleSeconds = 0.2;
+    int average = 5;
+    std::string plotPath;
+    std::string csvPath;
+    bool apply = false;
+    bool fullRange = false;
 };
 
 // Throws Failure(kExitUsage) for anything it cannot read.

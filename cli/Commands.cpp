@@ -176,6 +176,10 @@ int RunCommand(const Options &options) {
         return Watch(options);
     if (command == "share")
         return Share(options);
+    if (command == "calibrate")
+        return Calibrate(options);
+    if (command == "calibration")
+        return Calibrations(options);
     if (command == "status")
         return Status(options, "status", [](Session &s) { return s.handle().GetCurrentStatus(s.timeoutMs()); });
     if (command == "home")

@@ -10,6 +10,13 @@ int RunCommand(const Options &options);
 
 // watch (Watch.cpp).
 int Watch(const Options &options);
+// From here on Ctrl-C and SIGTERM only set a flag that StopSignalled() reads (Watch.cpp); once a process.
+void CatchStopSignals();
+bool StopSignalled();
+
+// calibrate and calibration (Calibrate.cpp).
+int Calibrate(const Options &options);
+int Calibrations(const Options &options);
 
 // share: replaces this process with optivane-share (Share.cpp). Returns only on failure.
 int Share(const Options &options);

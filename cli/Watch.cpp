@@ -65,6 +65,14 @@ void Report(const std::string &line) {
 
 } // namespace
 
+void CatchStopSignals() {
+    InstallStopSignals();
+}
+
+bool StopSignalled() {
+    return StopRequested();
+}
+
 int Watch(const Options &options) {
     InstallStopSignals();
     Session session(options.operands[0], options);
