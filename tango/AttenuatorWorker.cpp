@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <exception>
+#include <limits>
 #include <sstream>
 
 namespace optivane_tango {
@@ -37,6 +39,37 @@ std::string DeviceText(int status) {
     return std::string(KORVAN::StatusText(status)) + " (" + std::to_string(status) + ")";
 }
 
+// "1.2 mW", "350 uW": a power as a lab user writes it.
+std::string Watts(double watts) {
+    static const struct {
+        double scale;
+        const char *unit;
+    } units[] = {{1.0, "W"}, {1e-3, "mW"}, {1e-6, "uW"}, {1e-9, "nW"}};
+    for (const auto &u : units) {
+        if (std::fabs(watts) >= u.scale || u.scale == 1e-9) {
+            char text[48];
+            std::snprintf(text, sizeof text, "%.5g %s", watts / u.scale, u.unit);
+            return text;
+        }
+    }
+    return Number(watts) + " W";
+}
+
+std::string Percent(double fraction) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%+.2f %%", 100.0 * fraction);
+    return text;
+}
+
+std::string SetOutcome(const powerloop::SetResult &result) {
+    const std::string moves = std::to_string(result.moves) + (result.moves == 1 ? " move" : " moves");
+    if (result.reached)
+        return Watts(result.setpointW) + " reached: " + Watts(result.powerW) + " (" + Percent(result.relativeError) +
+               ") in " + moves;
+    return Watts(result.setpointW) + " not reached (" + powerloop::ReasonName(result.reason) + ") after " + moves +
+           ": " + result.message;
+}
+
 } // namespace
 
 const char *StateName(State state) {
@@ -51,8 +84,21 @@ const char *StateName(State state) {
         return "DISABLE";
     case State::Fault:
         return "FAULT";
+    case State::Running:
+        return "RUNNING";
+    case State::Alarm:
+        return "ALARM";
     }
     return "UNKNOWN";
+}
+
+frontend::PortProfile Profile(const Settings &s) {
+    frontend::PortProfile profile;
+    profile.offsetDeg = s.offsetDegree;
+    profile.spanDeg = s.spanDegree;
+    profile.rangeMin = s.rangeMin;
+    profile.rangeMax = s.rangeMax;
+    return profile;
 }
 
 std::string CheckSettings(const Settings &s) {
@@ -69,6 +115,12 @@ std::string CheckSettings(const Settings &s) {
         return "RangeMin and RangeMax must satisfy 0 <= RangeMin < RangeMax <= 1";
     if (s.timeoutMs <= 0 || s.pollPeriodMs <= 0 || s.reconnectPeriodMs <= 0)
         return "TimeoutMs and PollPeriodMs must be positive";
+    if (!(s.powerTolerance > 0.0 && s.powerTolerance < 1.0))
+        return "PowerTolerance must be a fraction above 0 and below 1 (0.01 is 1 %)";
+    if (s.maxMoves < 1 || s.maxMoves > 100)
+        return "MaxMoves must be 1 to 100";
+    if (s.holdIntervalMs < 50)
+        return "HoldIntervalMs must be 50 or more";
     return {};
 }
 
@@ -76,15 +128,18 @@ bool Readings::operator==(const Readings &o) const {
     return state == o.state && status == o.status && deviceStatus == o.deviceStatus &&
            positionValid == o.positionValid && transmittance == o.transmittance && angle == o.angle &&
            steps == o.steps && identityValid == o.identityValid && serialNumber == o.serialNumber &&
-           yearOfManufacture == o.yearOfManufacture && mechanicalOffset == o.mechanicalOffset;
+           yearOfManufacture == o.yearOfManufacture && mechanicalOffset == o.mechanicalOffset &&
+           powerValid == o.powerValid && powerW == o.powerW && powerError == o.powerError && setpointW == o.setpointW;
 }
 
-AttenuatorWorker::AttenuatorWorker(Settings settings, Listener listener)
-    : settings_(std::move(settings)), listener_(std::move(listener)) {
+AttenuatorWorker::AttenuatorWorker(Settings settings, Listener listener, calibration::PowerSource meter)
+    : settings_(std::move(settings)), listener_(std::move(listener)), meter_(std::move(meter)),
+      motor_(device_, settings_.port, settings_.timeoutMs) {
     const std::string problem = CheckSettings(settings_);
     if (!problem.empty())
         throw std::invalid_argument(problem);
     readings_.status = "Connecting to " + settings_.port;
+    readings_.powerError = meter_ ? "No reading yet" : "No power meter";
     published_ = readings_;
     thread_ = std::thread([this] { run(); });
 }
@@ -138,6 +193,32 @@ void AttenuatorWorker::startCleaning() {
     accept({JobKind::Cleaning, 0.0});
 }
 
+void AttenuatorWorker::setPower(double watts, powerloop::Plan plan) {
+    if (!meter_)
+        throw Refused("No power meter: a power set-point needs the property Meter; nothing was sent");
+    if (!(std::isfinite(watts) && watts > 0.0))
+        throw Refused("A power set-point must be a number of watts above 0; nothing was sent");
+    accept({JobKind::Power, watts, std::make_shared<const powerloop::Plan>(std::move(plan))});
+}
+
+void AttenuatorWorker::hold(double watts, powerloop::Plan plan) {
+    if (!meter_)
+        throw Refused("No power meter: a hold needs the property Meter; nothing was sent");
+    if (!(std::isfinite(watts) && watts > 0.0))
+        throw Refused("A hold's set-point must be a number of watts above 0; nothing was sent");
+    accept({JobKind::Hold, watts, std::make_shared<const powerloop::Plan>(std::move(plan))});
+}
+
+void AttenuatorWorker::release() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (readings_.state != State::Running && readings_.state != State::Alarm)
+            return;
+        releaseRequested_ = true;
+    }
+    wake_.notify_all();
+}
+
 void AttenuatorWorker::accept(Job job) {
     std::lock_guard<std::mutex> lock(mutex_);
     switch (readings_.state) {
@@ -147,6 +228,10 @@ void AttenuatorWorker::accept(Job job) {
         throw Refused("Refused while MOVING: the previous move has not ended; Stop ends it");
     case State::Disable:
         throw Refused("Refused while DISABLE: a maintenance routine runs; Stop ends it");
+    case State::Running:
+    case State::Alarm:
+        throw Refused("Refused while " + std::string(StateName(readings_.state)) +
+                      ": a hold keeps the power; Release or Stop ends it");
     case State::Init:
     case State::Fault:
         throw Refused("Refused while " + std::string(StateName(readings_.state)) + ": " + readings_.status);
@@ -173,15 +258,23 @@ void AttenuatorWorker::accept(Job job) {
     case JobKind::Home:
     case JobKind::Optimization:
     case JobKind::Cleaning:
+    case JobKind::Power:
+    case JobKind::Hold:
         break;
     }
     if (checked == KORVAN::ParameterOutOfRange)
         throw Refused(what + " is outside what the attenuator accepts; nothing was sent");
 
     job_ = job;
+    note_.clear();
     const bool routine = job.kind == JobKind::Optimization || job.kind == JobKind::Cleaning;
-    readings_.state = routine ? State::Disable : State::Moving;
+    readings_.state = routine ? State::Disable : job.kind == JobKind::Hold ? State::Running : State::Moving;
     readings_.status = routine ? "Starting a maintenance routine" : "Moving";
+    if (job.kind == JobKind::Power || job.kind == JobKind::Hold) {
+        readings_.setpointW = job.value;
+        readings_.status = (job.kind == JobKind::Hold ? "Hold at " : "Setting the power to ") + Watts(job.value) +
+                           (job.kind == JobKind::Hold ? ": first set with the meter" : " with the meter");
+    }
     wake_.notify_all();
 }
 
@@ -219,6 +312,7 @@ void AttenuatorWorker::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     Clock::time_point nextPoll = Clock::now();
     Clock::time_point nextAttempt = Clock::now();
+    Clock::time_point nextMeter = Clock::now();
     // The whole position (transmittance and angle too) after anything that may have moved the motor;
     // otherwise the step count alone, and the rest only when it changed.
     bool wholePosition = true;
@@ -229,8 +323,12 @@ void AttenuatorWorker::run() {
 
         if (stopRequested_) {
             stopRequested_ = false;
-            // Stop means no move: an accepted command that has not started yet goes too.
+            releaseRequested_ = false;
+            // Stop means no move: an accepted command that has not started yet goes too, and a hold
+            // ends before the motor is told to stop.
             job_.reset();
+            if (hold_)
+                endHold("ended by Stop");
             if (connected_) {
                 lock.unlock();
                 sendStop();
@@ -241,9 +339,20 @@ void AttenuatorWorker::run() {
             continue;
         }
 
+        if (releaseRequested_) {
+            releaseRequested_ = false;
+            if (hold_) {
+                endHold("released");
+                settle(readings_.deviceStatus);
+            }
+            continue;
+        }
+
         if (reconnectRequested_) {
             reconnectRequested_ = false;
             job_.reset();
+            if (hold_)
+                endHold("ended by Reconnect");
             lock.unlock();
             Guarded([this] {
                 device_.Disconnect();
@@ -259,6 +368,8 @@ void AttenuatorWorker::run() {
             continue;
         }
 
+        const bool meterDue = meter_ && !hold_ && !job_ && Clock::now() >= nextMeter;
+        const Clock::time_point meterWake = meter_ && !hold_ ? nextMeter : Clock::now() + std::chrono::hours(1);
         if (!connected_) {
             if (Clock::now() >= nextAttempt) {
                 lock.unlock();
@@ -269,14 +380,21 @@ void AttenuatorWorker::run() {
                 wholePosition = true;
                 continue;
             }
-            wake_.wait_until(lock, nextAttempt);
+            if (meterDue) {
+                lock.unlock();
+                nextMeter = pollMeter();
+                lock.lock();
+                continue;
+            }
+            wake_.wait_until(lock, std::min(nextAttempt, meterWake));
             continue;
         }
 
         if (job_) {
             const Job job = *job_;
             lock.unlock();
-            const int status = runJob(job);
+            const bool power = job.kind == JobKind::Power || job.kind == JobKind::Hold;
+            const int status = power ? runPowerJob(job) : runJob(job);
             lock.lock();
             // Cleared together with the state change, so that a command accepted right after the
             // device answered is never taken for this one.
@@ -301,6 +419,22 @@ void AttenuatorWorker::run() {
             continue;
         }
 
+        if (hold_ && Clock::now() >= hold_->nextReading) {
+            lock.unlock();
+            holdStep();
+            lock.lock();
+            nextPoll = Clock::now();
+            wholePosition = true;
+            continue;
+        }
+
+        if (meterDue) {
+            lock.unlock();
+            nextMeter = pollMeter();
+            lock.lock();
+            continue;
+        }
+
         if (Clock::now() >= nextPoll) {
             lock.unlock();
             poll(wholePosition);
@@ -309,7 +443,7 @@ void AttenuatorWorker::run() {
             nextPoll = Clock::now() + std::chrono::milliseconds(settings_.pollPeriodMs);
             continue;
         }
-        wake_.wait_until(lock, nextPoll);
+        wake_.wait_until(lock, std::min({nextPoll, meterWake, hold_ ? hold_->nextReading : nextPoll}));
     }
 }
 
@@ -377,8 +511,154 @@ int AttenuatorWorker::runJob(const Job &job) {
         return Guarded([&] { return device_.StartOptimization(timeout); });
     case JobKind::Cleaning:
         return Guarded([&] { return device_.StartCleaningMechanics(timeout); });
+    case JobKind::Power:
+    case JobKind::Hold:
+        break; // runPowerJob
     }
     return KORVAN::SerialUndefinedError;
+}
+
+bool AttenuatorWorker::interrupted() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stopRequested_ || releaseRequested_ || reconnectRequested_ || quit_;
+}
+
+int AttenuatorWorker::runPowerJob(const Job &job) {
+    powerloop::SetOptions options;
+    options.tolerance = settings_.powerTolerance;
+    options.maxMoves = settings_.maxMoves;
+    const calibration::PowerSource source = [this] { return readMeter(); };
+    powerloop::SetResult result;
+    try {
+        result = powerloop::SetPower(motor_, source, *job.plan, job.value, options, [this] { return interrupted(); });
+    } catch (const calibration::MotorError &error) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        note_ = "the power set to " + Watts(job.value) + " ended: " + error.what();
+        return error.status;
+    } catch (const std::exception &error) {
+        // A set-point or option the loop refused: nothing moved.
+        std::lock_guard<std::mutex> lock(mutex_);
+        note_ = "the power set to " + Watts(job.value) + " was refused: " + error.what();
+        return KORVAN::Ok;
+    }
+
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (result.reason == powerloop::Reason::Cancelled) {
+        note_ = "the power set to " + Watts(job.value) + " was cancelled";
+        return KORVAN::Ok;
+    }
+    if (job.kind == JobKind::Power) {
+        note_ = "power set-point " + SetOutcome(result);
+        return KORVAN::Ok;
+    }
+    // The hold starts where the set left the motor, with what it learnt of the beam; a set that did not
+    // reach the set-point leaves the hold to say why, in its own state.
+    powerloop::HoldOptions holdOptions;
+    holdOptions.tolerance = settings_.powerTolerance;
+    holdOptions.intervalSeconds = settings_.holdIntervalMs / 1000.0;
+    holdOptions.backlashDeg = options.backlashDeg;
+    HoldRun run;
+    run.setpointW = job.value;
+    run.plan = job.plan;
+    run.backlashDeg = holdOptions.backlashDeg;
+    try {
+        run.core =
+            std::make_unique<powerloop::HoldCore>(*job.plan, job.value, holdOptions, result.angleDeg, result.model);
+    } catch (const std::exception &error) {
+        note_ = "the hold at " + Watts(job.value) + " was refused: " + error.what();
+        return KORVAN::Ok;
+    }
+    run.nextReading = Clock::now() + std::chrono::milliseconds(settings_.holdIntervalMs);
+    hold_ = std::move(run);
+    note_ = "first set " + SetOutcome(result);
+    return KORVAN::Ok;
+}
+
+void AttenuatorWorker::holdStep() {
+    // Only this thread engages or resets hold_, so the core is used here without the lock.
+    powerloop::HoldCore &core = *hold_->core;
+    const powerloop::Plan &plan = *hold_->plan;
+    powerloop::Step step;
+    try {
+        step = core.OnReading(readMeter());
+    } catch (const std::exception &error) {
+        step = core.OnFailedReading(error.what());
+    }
+
+    int status = KORVAN::Ok;
+    std::string refused;
+    // A Stop or Release that came during the reading wins: nothing moves after it.
+    if (step.move && !interrupted()) {
+        try {
+            powerloop::ApproachFromBelow(motor_, plan, step.angleDeg, hold_->backlashDeg);
+            core.Moved(step.angleDeg);
+        } catch (const calibration::MotorError &error) {
+            status = error.status;
+        } catch (const std::exception &error) {
+            refused = error.what();
+        }
+    }
+
+    std::unique_lock<std::mutex> lock(mutex_);
+    hold_->nextReading = Clock::now() + std::chrono::milliseconds(settings_.holdIntervalMs);
+    if (!refused.empty()) {
+        endHold(std::string("ended: its move was refused: ") + refused);
+        settle(readings_.deviceStatus);
+        return;
+    }
+    if (LinkDown(status)) {
+        lock.unlock();
+        linkLost(status);
+        return;
+    }
+    readings_.deviceStatus = status;
+    settle(status);
+}
+
+void AttenuatorWorker::endHold(const std::string &why) {
+    // Called with mutex_ held, on the worker's thread.
+    note_ = "the hold at " + Watts(hold_->setpointW) + " " + why + "; the attenuator stays where it is";
+    hold_.reset();
+}
+
+void AttenuatorWorker::showHold() {
+    // Called with mutex_ held, with a hold under way.
+    const powerloop::HoldCore &core = *hold_->core;
+    const bool holding = core.state() == powerloop::HoldState::Holding;
+    readings_.state = holding ? State::Running : State::Alarm;
+    readings_.status = "Hold at " + Watts(hold_->setpointW) + " " + powerloop::StateName(core.state()) +
+                       (core.message().empty() ? std::string() : ": " + core.message());
+}
+
+double AttenuatorWorker::readMeter() {
+    double watts = 0.0;
+    std::string error;
+    try {
+        watts = meter_();
+        if (!(std::isfinite(watts) && watts >= 0.0))
+            error = "the meter's reading " + Number(watts) + " is not a power";
+    } catch (const std::exception &e) {
+        error = e.what();
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    readings_.powerValid = error.empty();
+    readings_.powerW = error.empty() ? watts : 0.0;
+    readings_.powerError = error;
+    publish(lock);
+    if (!error.empty())
+        throw std::runtime_error(error);
+    return watts;
+}
+
+std::chrono::steady_clock::time_point AttenuatorWorker::pollMeter() {
+    // A meter that failed is tried again at the pace of a lost port, so that its time limit does not
+    // slow the device's polls.
+    try {
+        readMeter();
+        return Clock::now() + std::chrono::milliseconds(settings_.pollPeriodMs);
+    } catch (const std::exception &) {
+        return Clock::now() + std::chrono::milliseconds(std::max(settings_.pollPeriodMs, settings_.reconnectPeriodMs));
+    }
 }
 
 void AttenuatorWorker::sendStop() {
@@ -453,6 +733,13 @@ void AttenuatorWorker::serveReads(std::unique_lock<std::mutex> &lock) {
     case Quantity::Steps:
         status = Guarded([&] { return device_.GetMotorSteps(&steps, timeout); });
         break;
+    case Quantity::Power:
+        // The meter's answer, good or bad, goes into the readings; the device is not asked.
+        try {
+            readMeter();
+        } catch (const std::exception &) {
+        }
+        break;
     }
     if (LinkDown(status))
         linkLost(status);
@@ -462,7 +749,7 @@ void AttenuatorWorker::serveReads(std::unique_lock<std::mutex> &lock) {
             readings_.transmittance = value;
         else if (quantity == Quantity::Angle)
             readings_.angle = value;
-        else
+        else if (quantity == Quantity::Steps)
             readings_.steps = steps;
     } else if (!LinkDown(status)) {
         // A device that answers a position request with its status is not idle after all.
@@ -485,13 +772,17 @@ void AttenuatorWorker::linkLost(int status) {
         return 0;
     });
     std::lock_guard<std::mutex> lock(mutex_);
-    // A command accepted before the loss is not carried out after the reconnection: no move by surprise.
+    // A command accepted before the loss is not carried out after the reconnection, and a hold does not
+    // resume on a line that came back: no move by surprise.
     job_.reset();
+    if (hold_)
+        endHold("ended");
     connected_ = false;
     maintenance_ = false;
     readings_.deviceStatus = status;
     readings_.state = State::Fault;
-    readings_.status = "Link to " + settings_.port + " lost (" + KORVAN::StatusText(status) + "); reconnecting";
+    readings_.status = "Link to " + settings_.port + " lost (" + KORVAN::StatusText(status) + "); reconnecting" +
+                       (note_.empty() ? std::string() : "; " + note_);
     readings_.positionValid = false;
 }
 
@@ -499,16 +790,22 @@ void AttenuatorWorker::settle(int status) {
     // Called with mutex_ held. A command accepted meanwhile keeps the state it set until it has run.
     if (job_)
         return;
+    // A hold keeps going only on a device that answers Ok.
+    if (hold_ && status != KORVAN::Ok)
+        endHold(std::string("ended by the device status ") + DeviceText(status));
     if (status == KORVAN::Ok) {
         maintenance_ = false;
+        if (hold_)
+            return showHold();
         readings_.state = State::On;
-        readings_.status = "Ready on " + settings_.port;
+        readings_.status = "Ready on " + settings_.port + (note_.empty() ? std::string() : "; " + note_);
     } else if (status == KORVAN::Busy) {
         readings_.state = State::Disable;
         readings_.status = maintenance_ ? "Maintenance routine running; Stop ends it" : "Device busy";
     } else {
         readings_.state = State::Fault;
-        readings_.status = (status > 0 ? "Device status: " : "Device error: ") + DeviceText(status);
+        readings_.status = (status > 0 ? "Device status: " : "Device error: ") + DeviceText(status) +
+                           (note_.empty() ? std::string() : "; " + note_);
     }
 }
 

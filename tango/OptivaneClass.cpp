@@ -49,6 +49,26 @@ private:
     Run run_;
 };
 
+// A command with a number for its argument.
+class DeviceDoubleCommand : public Tango::Command {
+public:
+    using Run = void (OptivaneDevice::*)(Tango::DevDouble);
+
+    DeviceDoubleCommand(const char *name, Run run, const char *description)
+        : Tango::Command(name, Tango::DEV_DOUBLE, Tango::DEV_VOID, description, ""), run_(run) {}
+
+    CORBA::Any *execute(Tango::DeviceImpl *device, const CORBA::Any &in) override {
+        Tango::DevDouble value = 0.0;
+        extract(in, value);
+        (static_cast<OptivaneDevice *>(device)->*run_)(value);
+        return insert();
+    }
+    bool is_allowed(Tango::DeviceImpl *, const CORBA::Any &) override { return true; }
+
+private:
+    Run run_;
+};
+
 struct AttributeEntry {
     const char *name;
     long type;
@@ -84,6 +104,14 @@ const AttributeEntry kAttributes[] = {
      "%s", "", "", "Year of manufacture read at connection"},
     {"MechanicalOffset", Tango::DEV_DOUBLE, &OptivaneDevice::readMechanicalOffset, nullptr, "Mechanical offset", "deg",
      "%.6f", "", "", "Mechanical offset read at connection"},
+    {"Power", Tango::DEV_DOUBLE, &OptivaneDevice::readPower, nullptr, "Power", "W", "%.4e", "", "",
+     "Optical power read from the meter (property Meter); an error when the meter does not answer"},
+    {"PowerSetpoint", Tango::DEV_DOUBLE, &OptivaneDevice::readPowerSetpoint, &OptivaneDevice::writePowerSetpoint,
+     "Power set-point", "W", "%.4e", "0", "",
+     "Writing sets the power with the meter in the loop (MOVING until it ends; the result in Status)"},
+    {"MeasuredTransmittance", Tango::DEV_DOUBLE, &OptivaneDevice::readMeasuredTransmittance,
+     &OptivaneDevice::writeMeasuredTransmittance, "Measured transmittance", "", "%.5f", "0", "1",
+     "Fraction of the full beam on the calibration's measured curve; needs a calibration record"},
 };
 
 struct CommandEntry {
@@ -98,6 +126,19 @@ const CommandEntry kCommands[] = {
     {"StartOptimization", &OptivaneDevice::StartOptimization, "Starts motor optimisation (DISABLE until it ends)"},
     {"StartCleaning", &OptivaneDevice::StartCleaning, "Starts cleaning of the mechanics (DISABLE until it ends)"},
     {"Reconnect", &OptivaneDevice::Reconnect, "Closes the port and connects again"},
+    {"Release", &OptivaneDevice::Release, "Ends a hold, leaving the attenuator where it is"},
+};
+
+struct DoubleCommandEntry {
+    const char *name;
+    DeviceDoubleCommand::Run run;
+    const char *description;
+};
+
+const DoubleCommandEntry kDoubleCommands[] = {
+    {"Hold", &OptivaneDevice::Hold,
+     "Set-point in watts: sets the power with the meter, then keeps it there against drift (RUNNING; ALARM "
+     "while it cannot); Release or Stop ends it"},
 };
 
 } // namespace
@@ -108,6 +149,9 @@ OptivaneClass::OptivaneClass(std::string &name) : Tango::DeviceClass(name) {}
 void OptivaneClass::command_factory() {
     for (const CommandEntry &entry : kCommands)
         command_list.push_back(std::make_unique<DeviceCommand>(entry.name, entry.run, entry.description).release());
+    for (const DoubleCommandEntry &entry : kDoubleCommands)
+        command_list.push_back(
+            std::make_unique<DeviceDoubleCommand>(entry.name, entry.run, entry.description).release());
 }
 
 void OptivaneClass::attribute_factory(std::vector<Tango::Attr *> &attributes) {

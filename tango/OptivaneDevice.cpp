@@ -7,6 +7,7 @@
 
 #include <sys/time.h>
 
+#include "calibration/Records.h"
 #include "frontend/Units.h"
 
 namespace optivane_tango {
@@ -24,12 +25,15 @@ constexpr int kFreshReadWaitMs = 500;
 
 constexpr const char *kRefused = "OPTIVANE_REFUSED";
 constexpr const char *kNotConfigured = "OPTIVANE_NOT_CONFIGURED";
+constexpr const char *kNoMeter = "OPTIVANE_NO_METER";
+constexpr const char *kMeterError = "OPTIVANE_METER_ERROR";
+constexpr const char *kNoCalibration = "OPTIVANE_NO_CALIBRATION";
 // Tango's word for an attribute property that is not set.
 constexpr const char *kNoLimit = "Not specified";
 
 // The attributes whose change events the device pushes itself, without Tango's polling.
-constexpr const char *kEventAttributes[] = {"State", "Transmittance", "AttenuationDb",   "Angle",
-                                            "Steps", "DeviceStatus",  "DeviceStatusText"};
+constexpr const char *kEventAttributes[] = {"State", "Transmittance", "AttenuationDb",    "Angle",
+                                            "Steps", "DeviceStatus",  "DeviceStatusText", "Power"};
 
 Tango::DevState ToTango(State state) {
     switch (state) {
@@ -43,6 +47,10 @@ Tango::DevState ToTango(State state) {
         return Tango::DISABLE;
     case State::Fault:
         return Tango::FAULT;
+    case State::Running:
+        return Tango::RUNNING;
+    case State::Alarm:
+        return Tango::ALARM;
     }
     return Tango::UNKNOWN;
 }
@@ -134,9 +142,11 @@ OptivaneDevice::~OptivaneDevice() {
 
 void OptivaneDevice::init_device() {
     problem_.clear();
-    const Settings settings = readProperties();
+    settings_ = readProperties();
     if (problem_.empty())
-        problem_ = CheckSettings(settings);
+        readMeterProperties();
+    if (problem_.empty())
+        problem_ = CheckSettings(settings_);
     for (const char *name : kEventAttributes)
         set_change_event(name, true, false);
 
@@ -153,13 +163,20 @@ void OptivaneDevice::init_device() {
         set_status(problem_);
         return;
     }
-    setWriteLimits(settings);
-    worker_ = std::make_unique<AttenuatorWorker>(settings, [this](const Readings &readings) { onReadings(readings); });
+    setWriteLimits(settings_);
+    calibration::PowerSource source;
+    if (!meterAddress_.empty()) {
+        meter_ = std::make_unique<MeterLink>(meterAddress_, meterKind_, wavelengthNm_);
+        source = [meter = meter_.get()] { return meter->ReadPowerW(); };
+    }
+    worker_ = std::make_unique<AttenuatorWorker>(
+        settings_, [this](const Readings &readings) { onReadings(readings); }, std::move(source));
 }
 
 void OptivaneDevice::delete_device() {
     // The worker first, so that nothing hands readings over any more; then the event thread.
     worker_.reset();
+    meter_.reset();
     {
         std::lock_guard<std::mutex> lock(eventMutex_);
         eventQuit_ = true;
@@ -197,6 +214,37 @@ Settings OptivaneDevice::readProperties() {
     return settings;
 }
 
+void OptivaneDevice::readMeterProperties() {
+    Tango::DbData data;
+    for (const char *name : {"Meter", "MeterKind", "Wavelength", "PowerTolerance", "MaxMoves", "HoldIntervalMs"})
+        data.push_back(Tango::DbDatum(name));
+    get_db_device()->get_property(data);
+
+    meterAddress_.clear();
+    if (!data[0].is_empty())
+        data[0] >> meterAddress_;
+    std::string kind = "thorlabs";
+    if (!data[1].is_empty())
+        data[1] >> kind;
+    const std::optional<powermeter::Kind> known = powermeter::KindFromName(kind);
+    if (!known) {
+        problem_ = "MeterKind '" + kind + "' is not a meter dialect: thorlabs, newport, ophir or gentec";
+        return;
+    }
+    meterKind_ = *known;
+    wavelengthNm_ = 0.0;
+    Property(data[2], wavelengthNm_, problem_);
+    if (problem_.empty() && !(std::isfinite(wavelengthNm_) && wavelengthNm_ >= 0.0 && wavelengthNm_ <= 1e5))
+        problem_ = "Wavelength must be nanometres, or 0 for the meter's own";
+    Property(data[3], settings_.powerTolerance, problem_);
+    Tango::DevLong maxMoves = settings_.maxMoves;
+    Tango::DevLong holdIntervalMs = settings_.holdIntervalMs;
+    Property(data[4], maxMoves, problem_);
+    Property(data[5], holdIntervalMs, problem_);
+    settings_.maxMoves = maxMoves;
+    settings_.holdIntervalMs = holdIntervalMs;
+}
+
 void OptivaneDevice::setWriteLimits(const Settings &settings) {
     Tango::WAttribute &transmittance = get_device_attr()->get_w_attr_by_name("Transmittance");
     SetLimit(transmittance, Limit::Min, settings.rangeMin, "%.15g");
@@ -225,6 +273,37 @@ AttenuatorWorker &OptivaneDevice::worker(const char *origin) {
     if (!worker_)
         Tango::Except::throw_exception(kNotConfigured, problem_ + "; correct the properties, then run Init", origin);
     return *worker_;
+}
+
+std::optional<double> OptivaneDevice::wavelength() {
+    if (wavelengthNm_ > 0.0)
+        return wavelengthNm_;
+    return meter_ ? meter_->WavelengthNm() : std::nullopt;
+}
+
+powerloop::Plan OptivaneDevice::plan(bool calibrated, const char *origin) {
+    worker(origin);
+    const Readings readings = current();
+    std::optional<calibration::Entry> entry;
+    std::string missing;
+    if (!readings.identityValid) {
+        missing = "the serial number of the attenuator on " + settings_.port +
+                  " is not known yet (it is read at connection), so its calibration cannot be found";
+    } else {
+        try {
+            entry = calibration::FindEntry(calibration::LoadRecord(readings.serialNumber), wavelength());
+        } catch (const calibration::RecordError &error) {
+            missing = error.what();
+        }
+    }
+    if (calibrated && !entry)
+        Tango::Except::throw_exception(kNoCalibration, missing, origin);
+    try {
+        return powerloop::MakePlan(Profile(settings_), entry ? &*entry : nullptr);
+    } catch (const powerloop::Refused &refused) {
+        Tango::Except::throw_exception(kRefused, refused.what(), origin);
+    }
+    throw std::logic_error("unreachable");
 }
 
 template <typename Command> void OptivaneDevice::command(const char *origin, Command &&call) {
@@ -324,6 +403,63 @@ void OptivaneDevice::readMechanicalOffset(Tango::Attribute &attribute) {
     SetValue(attribute, &mechanicalOffset_, readable ? Tango::ATTR_VALID : Tango::ATTR_INVALID);
 }
 
+void OptivaneDevice::readPower(Tango::Attribute &attribute) {
+    if (!meter_)
+        Tango::Except::throw_exception(
+            kNoMeter,
+            "No power meter: set the property Meter (usbtmc:/dev/usbtmc0, serial:COM8:115200 or tcp:HOST:PORT) "
+            "and MeterKind, then run Init",
+            "OptivaneDevice::readPower");
+    const Readings readings = fresh(AttenuatorWorker::Quantity::Power);
+    if (!readings.powerValid)
+        Tango::Except::throw_exception(kMeterError, readings.powerError, "OptivaneDevice::readPower");
+    power_ = readings.powerW;
+    SetValue(attribute, &power_, Tango::ATTR_VALID);
+}
+
+void OptivaneDevice::readPowerSetpoint(Tango::Attribute &attribute) {
+    const Readings readings = current();
+    powerSetpoint_ = readings.setpointW;
+    SetValue(attribute, &powerSetpoint_, readings.setpointW > 0.0 ? Tango::ATTR_VALID : Tango::ATTR_INVALID);
+}
+
+void OptivaneDevice::writePowerSetpoint(Tango::WAttribute &attribute) {
+    Tango::DevDouble value = 0.0;
+    attribute.get_write_value(value);
+    const char *origin = "OptivaneDevice::writePowerSetpoint";
+    command(origin, [&](AttenuatorWorker &w) { w.setPower(value, plan(false, origin)); });
+}
+
+void OptivaneDevice::readMeasuredTransmittance(Tango::Attribute &attribute) {
+    const powerloop::Plan measured = plan(true, "OptivaneDevice::readMeasuredTransmittance");
+    const Readings readings = fresh(AttenuatorWorker::Quantity::Angle);
+    measuredTransmittance_ = powerloop::MeasuredFractionAt(measured, readings.angle);
+    SetValue(attribute, &measuredTransmittance_, PositionQuality(readings));
+}
+
+void OptivaneDevice::writeMeasuredTransmittance(Tango::WAttribute &attribute) {
+    Tango::DevDouble value = 0.0;
+    attribute.get_write_value(value);
+    const char *origin = "OptivaneDevice::writeMeasuredTransmittance";
+    const powerloop::Plan measured = plan(true, origin);
+    double angle = 0.0;
+    try {
+        angle = powerloop::AngleForMeasuredFraction(measured, value, false);
+    } catch (const powerloop::Refused &refused) {
+        Tango::Except::throw_exception(kRefused, std::string(refused.what()) + "; nothing was sent", origin);
+    }
+    command(origin, [&](AttenuatorWorker &w) { w.moveToAngle(angle); });
+}
+
+void OptivaneDevice::Hold(Tango::DevDouble watts) {
+    const char *origin = "OptivaneDevice::Hold";
+    command(origin, [&](AttenuatorWorker &w) { w.hold(watts, plan(false, origin)); });
+}
+
+void OptivaneDevice::Release() {
+    command("OptivaneDevice::Release", [](AttenuatorWorker &w) { w.release(); });
+}
+
 void OptivaneDevice::Stop() {
     // Nothing to stop on a device without a worker: it never had a port.
     if (worker_)
@@ -410,6 +546,10 @@ void OptivaneDevice::push(const Readings &readings) {
         Tango::DevString textPointer = const_cast<char *>(text.c_str());
         push_change_event("DeviceStatus", &status, now, Tango::ATTR_VALID);
         push_change_event("DeviceStatusText", &textPointer, now, Tango::ATTR_VALID);
+    }
+    if (meter_ && (first || readings.powerValid != before.powerValid || readings.powerW != before.powerW)) {
+        Tango::DevDouble power = readings.powerW;
+        push_change_event("Power", &power, now, readings.powerValid ? Tango::ATTR_VALID : Tango::ATTR_INVALID);
     }
     pushed_ = readings;
 }

@@ -1,5 +1,6 @@
 // The Tango device of one attenuator (class Optivane): translates attributes and commands into the
-// worker's calls, its readings into states, qualities and change events.
+// worker's calls, its readings into states, qualities and change events; finds the calibration record
+// that a power set-point and the measured transmittance use.
 #pragma once
 
 #include <condition_variable>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "AttenuatorWorker.h"
+#include "MeterLink.h"
 
 namespace optivane_tango {
 
@@ -37,15 +39,28 @@ public:
     void readSerialNumber(Tango::Attribute &attribute);
     void readYearOfManufacture(Tango::Attribute &attribute);
     void readMechanicalOffset(Tango::Attribute &attribute);
+    void readPower(Tango::Attribute &attribute);
+    void readPowerSetpoint(Tango::Attribute &attribute);
+    void writePowerSetpoint(Tango::WAttribute &attribute);
+    void readMeasuredTransmittance(Tango::Attribute &attribute);
+    void writeMeasuredTransmittance(Tango::WAttribute &attribute);
 
     void Stop();
     void Home();
     void StartOptimization();
     void StartCleaning();
     void Reconnect();
+    void Hold(Tango::DevDouble watts);
+    void Release();
 
 private:
     Settings readProperties();
+    void readMeterProperties();
+    // The plan of a power loop or a measured transmittance: the device's curve and permitted range, and
+    // its calibration at the wavelength when there is one. Without one, calibrated throws the Tango
+    // error that says how to make one; otherwise the plan is on the nominal curve.
+    powerloop::Plan plan(bool calibrated, const char *origin);
+    std::optional<double> wavelength();
     void setWriteLimits(const Settings &settings);
     Readings current() const;
     Readings fresh(AttenuatorWorker::Quantity quantity);
@@ -59,8 +74,14 @@ private:
     void pushEvents();
     void push(const Readings &readings);
 
+    // The meter before the worker, which reads it, and goes after it.
+    std::unique_ptr<MeterLink> meter_;
     std::unique_ptr<AttenuatorWorker> worker_;
     std::string problem_; // why there is no worker (settings that cannot drive a device)
+    Settings settings_;
+    std::string meterAddress_;
+    powermeter::Kind meterKind_ = powermeter::Kind::Thorlabs;
+    double wavelengthNm_ = 0.0; // 0: the meter's own, or the calibration record's only one
 
     std::mutex eventMutex_;
     std::condition_variable eventWake_;
@@ -76,6 +97,9 @@ private:
     Tango::DevLong steps_ = 0;
     Tango::DevLong deviceStatus_ = 0;
     Tango::DevDouble mechanicalOffset_ = 0.0;
+    Tango::DevDouble power_ = 0.0;
+    Tango::DevDouble powerSetpoint_ = 0.0;
+    Tango::DevDouble measuredTransmittance_ = 0.0;
     // Each text attribute has its own, since one request may read several of them.
     struct Text {
         std::string value;
