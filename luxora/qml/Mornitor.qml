@@ -8,6 +8,7 @@ Pane {
     id: root
 
     property bool focusDegree: false
+    property bool dialWanted: true
 
     // Each read is a device exchange, so the values are read once per change notification and kept here;
     // everything else works from the texts.
@@ -36,34 +37,40 @@ Pane {
         function onMotorStepChanged() { root.stepValue = backend.step; }
     }
 
-    CircularDegreeMornitor {
-        id: dial
-        objectName: "degreeDial"
-        visible: root.circular
+    // The dial is built when it is first shown, or when dialWanted is set beforehand; the window sets that after
+    // its first frame, which the dial, too large for the opening height, takes no part in.
+    Loader {
         anchors.centerIn: parent
         width: Math.min(root.availableWidth, root.availableHeight) - 10
         height: width
-        accentColor: root.Material.accent
-        foregroundColor: root.Material.foreground
-        backgroundColor: root.Material.background
-        focusDegree: root.focusDegree
-        transmittanceText: root.transmittanceText
-        degreeText: root.degreeText
-        stepText: root.stepText
-        degreeValue: Number(root.degreeText)
+        active: root.circular || root.dialWanted
+        sourceComponent: Component {
+            CircularDegreeMornitor {
+                objectName: "degreeDial"
+                visible: root.circular
+                accentColor: root.Material.accent
+                foregroundColor: root.Material.foreground
+                backgroundColor: root.Material.background
+                focusDegree: root.focusDegree
+                transmittanceText: root.transmittanceText
+                degreeText: root.degreeText
+                stepText: root.stepText
+                degreeValue: Number(root.degreeText)
 
-        CircularTransmittanceMornitor {
-            objectName: "transmittanceGauge"
-            anchors.centerIn: parent
-            width: parent.width - 70
-            height: width
-            accentColor: root.Material.accent
-            foregroundColor: root.Material.foreground
-            backgroundColor: root.Material.background
-            focusDegree: root.focusDegree
-            transmittanceText: root.transmittanceText
-            degreeText: root.degreeText
-            stepText: root.stepText
+                CircularTransmittanceMornitor {
+                    objectName: "transmittanceGauge"
+                    anchors.centerIn: parent
+                    width: parent.width - 70
+                    height: width
+                    accentColor: root.Material.accent
+                    foregroundColor: root.Material.foreground
+                    backgroundColor: root.Material.background
+                    focusDegree: root.focusDegree
+                    transmittanceText: root.transmittanceText
+                    degreeText: root.degreeText
+                    stepText: root.stepText
+                }
+            }
         }
     }
 

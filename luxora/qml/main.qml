@@ -10,6 +10,10 @@ ApplicationWindow {
 
     readonly property int tabIndex: tabBar.currentIndex
     readonly property bool monitorShown: tabIndex === 0 || tabIndex === 1
+    // The pages that the window does not open on, and the dial, which the opening height has no room for, are
+    // built once the first frame has gone to the render thread, on the GUI thread while that frame is drawn. Input
+    // waits in the event queue meanwhile, so no tab can be opened before its page is there.
+    property bool laterPartsWanted: false
 
     visible: true
     minimumWidth: 423
@@ -28,7 +32,16 @@ ApplicationWindow {
     Material.accent: backend.darkMode ? "#64a7eb" : "#004387"
     Material.primary: backend.darkMode ? "#5a8ae1" : "#003087"
 
+    function buildLaterParts() {
+        laterPartsWanted = true;
+    }
+
     Component.onCompleted: backend.Init()
+    // Emitted on the GUI thread just before a frame's scene is handed over; the call runs once that is done.
+    onAfterAnimating: {
+        if (!laterPartsWanted)
+            Qt.callLater(buildLaterParts);
+    }
 
     Page {
         id: page
@@ -79,6 +92,7 @@ ApplicationWindow {
                 id: monitor
                 objectName: "monitor"
                 visible: mainWindow.monitorShown
+                dialWanted: mainWindow.laterPartsWanted
                 focusDegree: mainWindow.tabIndex === 1
                 Layout.fillWidth: true
                 Layout.fillHeight: true
@@ -103,20 +117,35 @@ ApplicationWindow {
                     // Leaving or entering a page always locks the free rotation again.
                     onCurrentIndexChanged: calibration.enableSetDegree = false
 
-                    ControlPanel {
-                        objectName: "controlPanel"
-                        readonlyTransmittanceText: monitor.transmittanceText
+                    Loader {
+                        active: mainWindow.laterPartsWanted
+                        sourceComponent: Component {
+                            ControlPanel {
+                                objectName: "controlPanel"
+                                readonlyTransmittanceText: monitor.transmittanceText
+                            }
+                        }
                     }
                     Calibration {
                         id: calibration
                         objectName: "calibrationPage"
                         readonlyDegreeText: monitor.degreeText
                     }
-                    SystemSettings {
-                        objectName: "systemSettings"
+                    Loader {
+                        active: mainWindow.laterPartsWanted
+                        sourceComponent: Component {
+                            SystemSettings {
+                                objectName: "systemSettings"
+                            }
+                        }
                     }
-                    AboutPage {
-                        objectName: "aboutPage"
+                    Loader {
+                        active: mainWindow.laterPartsWanted
+                        sourceComponent: Component {
+                            AboutPage {
+                                objectName: "aboutPage"
+                            }
+                        }
                     }
                 }
             }

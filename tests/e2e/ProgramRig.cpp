@@ -108,6 +108,9 @@ bool ProgramRig::start() {
     window_->requestActivate();
     if (!QTest::qWaitForWindowActive(window_, kWindowTimeoutMs))
         return false;
+    // The window builds its other pages and the dial right after its first frame, before it takes input.
+    if (!waitFor([this] { return window_->property("laterPartsWanted").toBool(); }, kWindowTimeoutMs))
+        return false;
     // Init has started the auto-connection; nothing is to be clicked while it runs.
     return waitForIdle();
 }

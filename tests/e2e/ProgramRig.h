@@ -36,7 +36,8 @@ public:
     Simulator &addSimulator(const QString &port, std::vector<std::string> extraArgs = {}, bool baudDelay = false);
 
     // Creates the Backend and loads the main window; false when the window did not appear. Waits until the
-    // start-up connection attempt is over.
+    // window has built the parts it leaves until after its first frame, and the start-up connection attempt is
+    // over.
     bool start();
 
     Backend &backend() { return *backend_; }
