@@ -39,12 +39,12 @@ std::string DeviceText(int status) {
     return std::string(KORVAN::StatusText(status)) + " (" + std::to_string(status) + ")";
 }
 
-// "1.2 mW", "350 uW": a power as a lab user writes it.
+// "1.2 mW", "350 µW": a power as a lab user writes it, and as the power loop's messages give it.
 std::string Watts(double watts) {
     static const struct {
         double scale;
         const char *unit;
-    } units[] = {{1.0, "W"}, {1e-3, "mW"}, {1e-6, "uW"}, {1e-9, "nW"}};
+    } units[] = {{1.0, "W"}, {1e-3, "mW"}, {1e-6, "µW"}, {1e-9, "nW"}};
     for (const auto &u : units) {
         if (std::fabs(watts) >= u.scale || u.scale == 1e-9) {
             char text[48];
@@ -474,7 +474,8 @@ void AttenuatorWorker::connect() {
         readings_.state = State::Fault;
         readings_.status = "Cannot connect to " + settings_.port +
                            " (no such port, in use by another program, or no attenuator answers); trying again every " +
-                           std::to_string(settings_.reconnectPeriodMs) + " ms";
+                           std::to_string(settings_.reconnectPeriodMs) + " ms" +
+                           (note_.empty() ? std::string() : "; " + note_);
         readings_.deviceStatus = KORVAN::SerialClosed;
         readings_.positionValid = false;
         return;
@@ -626,8 +627,12 @@ void AttenuatorWorker::showHold() {
     const powerloop::HoldCore &core = *hold_->core;
     const bool holding = core.state() == powerloop::HoldState::Holding;
     readings_.state = holding ? State::Running : State::Alarm;
-    readings_.status = "Hold at " + Watts(hold_->setpointW) + " " + powerloop::StateName(core.state()) +
-                       (core.message().empty() ? std::string() : ": " + core.message());
+    readings_.status = holding ? "Holding " + Watts(hold_->setpointW)
+                               : "Hold at " + Watts(hold_->setpointW) + " " + powerloop::StateName(core.state());
+    if (!core.message().empty())
+        readings_.status += ": " + core.message();
+    else if (!note_.empty())
+        readings_.status += "; " + note_;
 }
 
 double AttenuatorWorker::readMeter() {

@@ -446,7 +446,12 @@ void OptivaneDevice::writeMeasuredTransmittance(Tango::WAttribute &attribute) {
     try {
         angle = powerloop::AngleForMeasuredFraction(measured, value, false);
     } catch (const powerloop::Refused &refused) {
-        Tango::Except::throw_exception(kRefused, std::string(refused.what()) + "; nothing was sent", origin);
+        // The device has no clamping: the nearest reachable value is for the client to choose.
+        std::string text = refused.what();
+        const std::string clamp = " (see --clamp)";
+        if (const std::size_t at = text.find(clamp); at != std::string::npos)
+            text.erase(at, clamp.size());
+        Tango::Except::throw_exception(kRefused, text + "; nothing was sent", origin);
     }
     command(origin, [&](AttenuatorWorker &w) { w.moveToAngle(angle); });
 }

@@ -1,5 +1,6 @@
 // The worker that drives one attenuator for the Tango server, against the simulator: moves in the
-// background, refusals that send nothing, Stop ahead of everything queued, a lost link and its return.
+// background, refusals that send nothing, Stop ahead of everything queued, a lost link and its return,
+// and a hold that ends with the link.
 #include "AttenuatorWorker.h"
 
 #include <chrono>
@@ -29,16 +30,19 @@ constexpr int kWaitMs = 10000;
 
 class WorkerTest : public ::testing::Test {
 protected:
-    void Start(std::vector<std::string> simArgs, Settings settings = {}) {
+    void Start(std::vector<std::string> simArgs, Settings settings = {}, calibration::PowerSource meter = {}) {
         simArgs.insert(simArgs.end(), {"--port", "COM5"});
         sim = std::make_unique<Simulator>(simArgs);
         settings.port = "COM5";
         settings.pollPeriodMs = 50;
         settings.reconnectPeriodMs = 100;
-        worker = std::make_unique<AttenuatorWorker>(settings, [this](const Readings &r) {
-            std::lock_guard<std::mutex> lock(mutex);
-            states.push_back(r.state);
-        });
+        worker = std::make_unique<AttenuatorWorker>(
+            settings,
+            [this](const Readings &r) {
+                std::lock_guard<std::mutex> lock(mutex);
+                states.push_back(r.state);
+            },
+            std::move(meter));
         ASSERT_TRUE(WaitFor([](const Readings &r) { return r.state == State::On && r.positionValid; }));
     }
 
@@ -142,6 +146,31 @@ TEST_F(WorkerTest, ALostLinkIsAFaultUntilTheDeviceIsBack) {
     ASSERT_EQ(sim->control("reopen").rfind("ok ", 0), 0u);
     ASSERT_TRUE(WaitFor([](const Readings &r) { return r.state == State::On && r.positionValid; }));
     EXPECT_TRUE(MoveRequests().empty());
+}
+
+TEST_F(WorkerTest, AHoldEndsWithALostLinkAndDoesNotResumeWhenItReturns) {
+    Settings settings;
+    settings.holdIntervalMs = 100;
+    // The bench's power at the meter without its noise: a meter on this beam. Called on the worker's thread.
+    Start({"--speed", "0", "--laser-mw", "10"}, settings,
+          [this] { return std::stod(sim->control("get power").substr(3)); });
+    worker->hold(1e-3, powerloop::MakePlan(optivane_tango::Profile(settings), nullptr));
+    EXPECT_THROW(worker->moveToAngle(5.0), Refused);
+    ASSERT_TRUE(WaitFor([](const Readings &r) { return r.status.rfind("Holding 1 mW", 0) == 0; }))
+        << worker->readings().status;
+    EXPECT_EQ(worker->readings().state, State::Running);
+    EXPECT_NEAR(std::stod(sim->control("get power").substr(3)), 1e-3, 2e-5);
+
+    ASSERT_EQ(sim->control("hangup"), "ok");
+    ASSERT_TRUE(WaitFor([](const Readings &r) { return r.state == State::Fault; }));
+    EXPECT_NE(worker->readings().status.find("hold at 1 mW ended"), std::string::npos) << worker->readings().status;
+    const std::size_t moves = MoveRequests().size();
+    ASSERT_EQ(sim->control("reopen").rfind("ok ", 0), 0u);
+    ASSERT_TRUE(WaitFor([](const Readings &r) { return r.state == State::On && r.positionValid; }));
+    // Several hold intervals on the line that came back, and nothing moves.
+    ASSERT_TRUE(sim->waitForRequests(sim->requests().size() + 20, kWaitMs));
+    EXPECT_EQ(MoveRequests().size(), moves);
+    EXPECT_EQ(worker->readings().state, State::On);
 }
 
 } // namespace

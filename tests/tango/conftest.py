@@ -127,5 +127,17 @@ def attenuator(rig, *sim_args, **properties):
     return sim, device
 
 
+def attenuator_with_meter(rig, *sim_args, **properties):
+    """As attenuator, with the simulator's bench meter (its beam behind the attenuator) on a TCP port of its
+    own and the device's Meter property pointing at it."""
+    sim = rig.simulator("COM7", "--meter-listen", "127.0.0.1:0", *sim_args)
+    address = sim.control("get meter-tcp").split()[1]
+    server = rig.server({"test/optivane/1": {"Port": "COM7", "PollPeriodMs": 50, "Meter": f"tcp:{address}",
+                                             **properties}})
+    device = server.proxy("test/optivane/1")
+    wait_until(lambda: device.state() == tango.DevState.ON, what="ON")
+    return sim, device
+
+
 def wait_state(device, state):
     wait_until(lambda: device.state() == state, what=str(state))
