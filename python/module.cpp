@@ -1,14 +1,20 @@
 // optivane._optivane: the library's handle for Python, one to one, plus the code the front ends share.
 // Outputs through pointers come back as tuples; the interpreter's lock is released for every device call.
+#include <chrono>
 #include <utility>
 
+#include <pybind11/functional.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include "calibration/Records.h"
+#include "calibration/Settings.h"
+#include "calibration/Sweep.h"
 #include "frontend/PortDiagnosis.h"
 #include "frontend/PortProfile.h"
 #include "frontend/Units.h"
 #include "optivane/optivane.h"
+#include "powermeter/PowerMeter.h"
 
 namespace py = pybind11;
 
@@ -212,10 +218,180 @@ void BindFrontEnd(py::module_ &m) {
         py::arg("port"), Release(), "(reason, message) for a port whose Connect returned False.");
 }
 
+// Power meters and calibration.
+
+// MotorError as (status, message), so that the Python layer raises its DeviceError with the status.
+PyObject *motorErrorType = nullptr;
+
+py::dict FitDict(const calibration::CurveFit &fit) {
+    py::dict out;
+    out["span_deg"] = fit.spanDeg;
+    out["a"] = fit.a;
+    out["b"] = fit.b;
+    out["c"] = fit.c;
+    out["offset_deg"] = fit.offsetDeg;
+    out["offset_uncertainty_deg"] = fit.offsetUncertaintyDeg;
+    out["pmin_w"] = fit.pminW;
+    out["pmax_w"] = fit.pmaxW;
+    out["extinction_db"] = fit.extinctionDb;
+    out["residual_rms"] = fit.residualRmsRelative;
+    out["points"] = fit.points;
+    return out;
+}
+
+calibration::CurveFit FitFromDict(const py::dict &in) {
+    calibration::CurveFit fit;
+    fit.spanDeg = in["span_deg"].cast<double>();
+    fit.a = in["a"].cast<double>();
+    fit.b = in["b"].cast<double>();
+    fit.c = in["c"].cast<double>();
+    fit.offsetDeg = in["offset_deg"].cast<double>();
+    fit.offsetUncertaintyDeg = in["offset_uncertainty_deg"].cast<double>();
+    fit.pminW = in["pmin_w"].cast<double>();
+    fit.pmaxW = in["pmax_w"].cast<double>();
+    fit.extinctionDb = in["extinction_db"].cast<double>();
+    fit.residualRmsRelative = in["residual_rms"].cast<double>();
+    fit.points = in["points"].cast<std::size_t>();
+    return fit;
+}
+
+using SampleList = std::vector<std::pair<double, double>>;
+
+py::dict EntryDict(const calibration::Entry &entry) {
+    py::dict out = FitDict(entry.fit);
+    out["wavelength_nm"] = entry.wavelengthNm;
+    out["date"] = entry.date;
+    out["meter"] = entry.meter;
+    SampleList samples;
+    for (const calibration::Sample &sample : entry.samples)
+        samples.emplace_back(sample.angleDeg, sample.powerW);
+    out["samples"] = samples;
+    return out;
+}
+
+// The sweep with the interpreter's lock released. A Python source or progress callable is called with the
+// lock taken (pybind11's function caster takes it); Ctrl-C is looked for between exchanges and, once the
+// motor is back, raised as the KeyboardInterrupt it is.
+py::tuple RunSweep(KORVAN::Optivane &handle, const std::string &port, int timeoutMs, py::object source,
+                   const calibration::SweepOptions &options, std::function<void(int, int)> progress) {
+    calibration::PowerSource read;
+    std::function<double()> callable;
+    if (py::isinstance<powermeter::PowerMeter>(source)) {
+        powermeter::PowerMeter *meter = source.cast<powermeter::PowerMeter *>();
+        read = [meter] { return meter->ReadPowerW(); };
+    } else {
+        callable = source.cast<std::function<double()>>();
+        read = callable;
+    }
+    py::object interrupt;
+    const auto cancelled = [&] {
+        py::gil_scoped_acquire lock;
+        if (PyErr_CheckSignals() == 0)
+            return false;
+        py::error_already_set error;
+        interrupt = error.value();
+        return true;
+    };
+    calibration::OptivaneMotor motor(handle, port, timeoutMs);
+    calibration::SweepResult result;
+    try {
+        py::gil_scoped_release release;
+        result = calibration::Sweep(motor, read, options, progress, cancelled);
+    } catch (const calibration::SweepCancelled &) {
+        if (interrupt) {
+            PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(interrupt.ptr())), interrupt.ptr());
+            throw py::error_already_set();
+        }
+        throw py::value_error("calibration cancelled");
+    } catch (const calibration::MotorError &error) {
+        PyErr_SetObject(motorErrorType, py::make_tuple(static_cast<int>(error.status), error.what()).ptr());
+        throw py::error_already_set();
+    }
+    SampleList samples;
+    for (const calibration::Sample &sample : result.samples)
+        samples.emplace_back(sample.angleDeg, sample.powerW);
+    return py::make_tuple(samples, FitDict(result.fit));
+}
+
+void BindCalibration(py::module_ &m) {
+    py::register_exception<powermeter::MeterError>(m, "MeterError", PyExc_RuntimeError);
+    py::register_exception<calibration::CalibrationRefused>(m, "CalibrationRefused", PyExc_RuntimeError);
+    py::register_exception<calibration::RecordError>(m, "RecordError", PyExc_RuntimeError);
+    py::register_exception<calibration::SettingsError>(m, "SettingsError", PyExc_RuntimeError);
+    motorErrorType = PyErr_NewException("optivane._optivane.MotorError", PyExc_RuntimeError, nullptr);
+    m.attr("MotorError") = py::handle(motorErrorType);
+
+    using powermeter::PowerMeter;
+    py::class_<PowerMeter>(m, "PowerMeter", "One power meter; every call asks it, within the time limit.")
+        .def(py::init([](const std::string &address, const std::string &kind, int timeoutMs) {
+                 const std::optional<powermeter::Kind> dialect = powermeter::KindFromName(kind);
+                 if (!dialect)
+                     throw py::value_error("kind must be thorlabs, newport, ophir or gentec, got '" + kind + "'");
+                 py::gil_scoped_release release;
+                 return PowerMeter::Open(address, *dialect, std::chrono::milliseconds(timeoutMs));
+             }),
+             py::arg("address"), py::arg("kind"), py::arg("timeoutMs"))
+        .def_property_readonly("name", &PowerMeter::Name)
+        .def_property_readonly("kind", [](const PowerMeter &meter) { return powermeter::KindName(meter.kind()); })
+        .def("Identity", &PowerMeter::Identity, Release())
+        .def("ReadPowerW", &PowerMeter::ReadPowerW, Release())
+        .def("HasWavelength", &PowerMeter::HasWavelength)
+        .def("SetWavelengthNm", &PowerMeter::SetWavelengthNm, py::arg("nm"), Release())
+        .def("WavelengthNm", &PowerMeter::WavelengthNm, Release())
+        .def("SetAutoRange", &PowerMeter::SetAutoRange, Release())
+        .def("Zero", &PowerMeter::Zero, Release());
+
+    m.def(
+        "sweep",
+        [](KORVAN::Optivane &handle, const std::string &port, int timeoutMs, py::object source, int points,
+           double settleSeconds, int average, double spanDeg, double centreDeg,
+           std::function<void(int, int)> progress) {
+            calibration::SweepOptions options;
+            options.points = points;
+            options.settleSeconds = settleSeconds;
+            options.average = average;
+            options.spanDeg = spanDeg;
+            options.centreDeg = centreDeg;
+            return RunSweep(handle, port, timeoutMs, std::move(source), options, std::move(progress));
+        },
+        py::arg("handle"), py::arg("port"), py::arg("timeoutMs"), py::arg("source"), py::arg("points"),
+        py::arg("settle"), py::arg("average"), py::arg("span"), py::arg("centre"), py::arg("progress") = nullptr,
+        "Sweeps and fits: (samples [(angle, watts)], fit dict); the motor returns to its start in every case.");
+    m.def(
+        "save_calibration",
+        [](const std::string &serial, const py::dict &entry) {
+            calibration::Entry saved;
+            saved.wavelengthNm = entry["wavelength_nm"].cast<double>();
+            saved.date = entry["date"].cast<std::string>();
+            saved.meter = entry["meter"].cast<std::string>();
+            for (const auto &[angle, watts] : entry["samples"].cast<SampleList>())
+                saved.samples.push_back({angle, watts});
+            saved.fit = FitFromDict(entry);
+            calibration::SaveEntry(serial, saved);
+            return calibration::RecordPath(serial);
+        },
+        py::arg("serial"), py::arg("entry"), "Adds the entry to the device's record; returns the record's path.");
+    m.def(
+        "load_calibrations",
+        [](const std::string &serial) {
+            py::list entries;
+            for (const calibration::Entry &entry : calibration::LoadRecord(serial).entries)
+                entries.append(EntryDict(entry));
+            return entries;
+        },
+        py::arg("serial"));
+    m.def("calibration_serials", &calibration::ListSerials);
+    m.def("record_path", &calibration::RecordPath, py::arg("serial"));
+    m.def("apply_offset", &calibration::ApplyOffset, py::arg("port"), py::arg("offsetDeg"),
+          "Writes offset_degree into luxora's settings file for the port; returns its path.");
+    m.def("now_utc", &calibration::NowUtc);
+}
+
 } // namespace
 
 PYBIND11_MODULE(_optivane, m) {
     m.doc() = "The optivane library's handle, one to one, and the code the front ends share.";
     BindHandle(m);
     BindFrontEnd(m);
+    BindCalibration(m);
 }

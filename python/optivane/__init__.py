@@ -16,6 +16,14 @@ Two levels:
       with optivane.Attenuator("COM5") as att:
           att.percent = 50
           print(att.attenuation_db)
+
+* ``optivane.PowerMeter`` reads a power meter, and ``Attenuator.calibrate(meter)`` fits the
+  attenuator's real curve against it::
+
+      with optivane.Attenuator("COM5") as att:
+          cal = att.calibrate(optivane.PowerMeter("usbtmc:/dev/usbtmc0"), wavelength=1550)
+          print(cal.offset_deg, cal.extinction_db)
+          cal.save()
 """
 
 from ._optivane import AttenuatorStatus, MotorInfo, Optivane, StatusText
@@ -29,23 +37,30 @@ from ._attenuator import (
     Status,
     ports,
 )
+from ._calibration import Calibration, CalibrationRefused, MeterError, PowerMeter, calibrations
 
 # Shown as optivane.DeviceError rather than by the private module that defines them.
-for _public in (Attenuator, ConnectionFailed, DeviceError, Error, Info, OutOfRange, Status):
+for _public in (Attenuator, ConnectionFailed, DeviceError, Error, Info, OutOfRange, Status,
+                Calibration, CalibrationRefused, MeterError, PowerMeter):
     _public.__module__ = __name__
 del _public
 
 __all__ = [
     "Attenuator",
     "AttenuatorStatus",
+    "Calibration",
+    "CalibrationRefused",
     "ConnectionFailed",
     "DeviceError",
     "Error",
     "Info",
+    "MeterError",
     "MotorInfo",
     "Optivane",
     "OutOfRange",
+    "PowerMeter",
     "Status",
     "StatusText",
+    "calibrations",
     "ports",
 ]

@@ -275,3 +275,30 @@ class Attenuator:
         status = self._call(operation, lambda: start(self._timeout_ms))
         if status not in (AttenuatorStatus.Ok, AttenuatorStatus.Busy):
             raise DeviceError(self.port, operation, status)
+
+    # Calibration against a power meter (_calibration.py).
+    def calibrate(
+        self,
+        meter,
+        wavelength: Optional[float] = None,
+        points: int = 46,
+        settle: float = 0.2,
+        average: int = 5,
+        apply: bool = False,
+        full_range: bool = False,
+        progress: Optional[Callable[[int, int], None]] = None,
+    ):
+        """Sweeps one period of the curve (two spans) around the port's offset, every point approached from
+        below, reading ``meter`` (an optivane.PowerMeter, or any callable that returns watts) ``average``
+        times after ``settle`` seconds at each of ``points`` angles, and fits the attenuator's real curve.
+        Returns a Calibration; ``.save()`` keeps it in the device's record. ``apply=True`` writes the
+        offset found into the port's luxora settings file (luxora takes it at its next connection).
+
+        The attenuator returns to where it was, also after an error or Ctrl-C. The sweep opens the beam
+        fully, so a port whose permitted range is narrower than 0 to 1 raises OutOfRange unless
+        ``full_range=True``. ``progress(done, total)`` is called after each point. Raises MeterError,
+        CalibrationRefused (no modulation, not the curve) or DeviceError.
+        """
+        from ._calibration import calibrate
+
+        return calibrate(self, meter, wavelength, points, settle, average, apply, full_range, progress)
