@@ -3,8 +3,10 @@
 
 #include <string>
 
+#include "Beam.h"
 #include "Device.h"
 #include "Faults.h"
+#include "MeterLine.h"
 
 namespace sim {
 
@@ -15,6 +17,8 @@ struct Options {
     std::string port;       // COMn to register, empty for none
     std::string control;    // control socket path, empty for none
     std::string transcript; // transcript file, empty for none
+    BeamConfig beam;
+    MeterOptions meter;
 };
 
 } // namespace sim

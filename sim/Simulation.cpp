@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <poll.h>
 #include <stdexcept>
@@ -20,6 +21,13 @@ std::pair<std::string, std::string> splitWord(const std::string &line) {
     if (space == std::string::npos)
         return {line, {}};
     return {line.substr(0, space), line.substr(space + 1)};
+}
+
+// Enough digits for a reading of a few nanowatts beside one of watts.
+std::string formatNumber(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", value);
+    return text;
 }
 
 void earliest(std::optional<TimePoint> &next, std::optional<TimePoint> candidate) {
@@ -40,12 +48,18 @@ Simulation::Simulation(const Options &options)
                                            parser_.reset();
                                            transcript_.event("hangup", now_);
                                        },
-                                   }) {
+                                   }),
+      beam_(options.beam, now_),
+      degreesPerStep_(options.device.ppd == 0 ? 0.0 : static_cast<double>(options.device.td) / options.device.ppd) {
     if (!options.transcript.empty())
         transcript_.open(options.transcript);
     terminal_.open();
     if (!options.port.empty())
         link_ = std::make_unique<PortLink>(options.port, terminal_.slavePath());
+    if (options.meter.enabled())
+        meter_ = std::make_unique<MeterLine>(options.meter, transcript_, [this](TimePoint at, int samples) {
+            return beam_.measuredW(angleDeg(at), at, samples);
+        });
     if (!options.control.empty())
         control_ =
             std::make_unique<Control>(options.control, [this](const std::string &line) { return onControl(line); });
@@ -59,12 +73,16 @@ int Simulation::run() {
         std::optional<TimePoint> next = terminal_.nextDeadline();
         earliest(next, parser_.nextDeadline());
         earliest(next, device_.nextDeadline());
+        if (meter_)
+            earliest(next, meter_->nextDeadline());
 
         fds.clear();
         fds.push_back({signals_.fd(), POLLIN, 0});
         terminal_.addPollFds(fds);
         if (control_)
             control_->addPollFds(fds);
+        if (meter_)
+            meter_->addPollFds(fds);
 
         timespec timeout{};
         if (next) {
@@ -85,6 +103,8 @@ int Simulation::run() {
         terminal_.handlePoll(fds, now_);
         if (control_)
             control_->handlePoll(fds);
+        if (meter_)
+            meter_->handlePoll(fds, now_);
         if (quit_) {
             transcript_.event("quit", now_);
             return 0;
@@ -97,6 +117,12 @@ void Simulation::runTimers() {
     terminal_.onTime(now_);
     parser_.onTime(now_);
     device_.onTime(now_);
+    if (meter_)
+        meter_->onTime(now_);
+}
+
+double Simulation::angleDeg(TimePoint at) const {
+    return device_.position(at) * degreesPerStep_;
 }
 
 const Faults Simulation::kNoFaults{};
@@ -196,6 +222,8 @@ std::string Simulation::onControl(const std::string &line) {
         const auto [what, value] = splitWord(argument);
         return onSet(what, value);
     }
+    if (command == "laser" || command == "beam" || command == "meter")
+        return onBench(command, argument);
     if (command == "quit" && argument.empty()) {
         quit_ = true;
         return "ok";
@@ -224,6 +252,20 @@ std::string Simulation::onGet(const std::string &what) {
         return "ok " + std::to_string(requestCount_);
     if (what == "unsent")
         return "ok " + std::to_string(terminal_.unsentReplies());
+    if (what == "power")
+        return "ok " + formatNumber(beam_.trueW(angleDeg(now_), now_));
+    if (what == "angle")
+        return "ok " + formatNumber(angleDeg(now_));
+    if (what == "meter-pty") {
+        const std::string path = meterPath();
+        return path.empty() ? "error no meter terminal" : "ok " + path;
+    }
+    if (what == "meter-tcp") {
+        const std::string address = meterTcpAddress();
+        return address.empty() ? "error no meter socket" : "ok " + address;
+    }
+    if (what == "meter-queries")
+        return meter_ ? "ok " + std::to_string(meter_->queries()) : "error no meter";
     return "error unknown value: " + what;
 }
 
@@ -242,6 +284,26 @@ std::string Simulation::onSet(const std::string &what, const std::string &value)
         return "error unknown value: " + what;
     }
     transcript_.event("set " + what + " " + value, now_);
+    return "ok";
+}
+
+std::string Simulation::onBench(const std::string &command, const std::string &argument) {
+    if (command == "laser") {
+        const auto mw = parseNumber(argument);
+        if (!mw || *mw < 0)
+            return "error laser: expected a power in mW, 0 or more";
+        beam_.setLaserMw(*mw, now_);
+    } else if (command == "beam") {
+        if (argument != "block" && argument != "unblock")
+            return "error beam: expected block or unblock";
+        beam_.setBlocked(argument == "block");
+    } else {
+        if (!meter_)
+            return "error meter: the simulator runs without a meter (--meter-port, --meter-listen)";
+        const auto [what, value] = splitWord(argument);
+        return meter_->control(what, value, now_);
+    }
+    transcript_.event(command + " " + argument, now_);
     return "ok";
 }
 

@@ -7,10 +7,12 @@
 #include <string>
 #include <unordered_map>
 
+#include "Beam.h"
 #include "Control.h"
 #include "Device.h"
 #include "DeviceSide.h"
 #include "Faults.h"
+#include "MeterLine.h"
 #include "Options.h"
 #include "Terminal.h"
 #include "Transcript.h"
@@ -25,6 +27,9 @@ public:
     ~Simulation();
 
     const std::string &slavePath() const { return terminal_.slavePath(); }
+    // The meter's terminal and socket ("127.0.0.1:NNNNN"); empty when there are none.
+    std::string meterPath() const { return meter_ ? meter_->ptyPath() : std::string(); }
+    std::string meterTcpAddress() const { return meter_ ? meter_->tcpAddress() : std::string(); }
     // Until a stop signal or the "quit" command; returns the exit code.
     int run();
 
@@ -37,6 +42,9 @@ private:
     std::string onHangUp(const std::string &argument);
     std::string onReopen();
     std::string onOnOff(const std::string &command, const std::string &argument, bool &flag);
+    std::string onBench(const std::string &command, const std::string &argument);
+    // The motor's actual angle at that moment, during a move too.
+    double angleDeg(TimePoint at) const;
     const Faults &faultsFor(std::uint64_t requestId) const;
     void hangUp();
     void runTimers();
@@ -51,6 +59,9 @@ private:
     Terminal terminal_;
     std::unique_ptr<PortLink> link_;
     std::unique_ptr<Control> control_;
+    Beam beam_;
+    double degreesPerStep_;
+    std::unique_ptr<MeterLine> meter_;
 
     std::uint64_t serial_ = 0;       // every request, garbage included, for matching replies
     std::uint64_t requestCount_ = 0; // complete, well-formed requests

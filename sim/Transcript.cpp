@@ -21,12 +21,13 @@ void Transcript::open(const std::string &path) {
         throw std::runtime_error("transcript " + path + ": " + std::strerror(errno));
 }
 
-void Transcript::write(char direction, std::string_view bytes, TimePoint at) {
+void Transcript::write(std::string_view mark, std::string_view bytes, TimePoint at) {
     if (!file_)
         return;
     const std::string text = escapeBytes(bytes);
     const double elapsed = std::chrono::duration<double>(at - start_).count();
-    std::fprintf(file_, "%.6f %c %.*s\n", elapsed, direction, static_cast<int>(text.size()), text.data());
+    std::fprintf(file_, "%.6f %.*s %.*s\n", elapsed, static_cast<int>(mark.size()), mark.data(),
+                 static_cast<int>(text.size()), text.data());
     std::fflush(file_);
 }
 

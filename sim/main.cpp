@@ -36,6 +36,21 @@ Device:
   --maintenance-seconds S     length of the maintenance routines (default 120)
   --no-baud-delay             send and take bytes at once instead of at 9600 baud
 
+Bench (a laser, the attenuator's real curve and a power meter behind it):
+  --meter-port COMn|PATH      a second terminal that answers as a power meter, registered as COMn in the
+                              port folder or linked at PATH; its path is printed as "meter PATH"
+  --meter-kind KIND           thorlabs (default), newport, ophir or gentec
+  --meter-listen HOST:PORT    the same meter on a TCP socket (PORT 0: a free one); printed as
+                              "meter-tcp HOST:PORT"
+  --meter-delay MS            from a query's end to the meter's reply (default 3)
+  --laser-mw MW               laser power (default 10)
+  --true-offset-deg DEG       the curve's real angle of least transmittance (default 0)
+  --extinction-db DB          most over least transmittance (default 30)
+  --insertion-loss-db DB      loss at most transmittance (default 0.4)
+  --noise REL                 relative standard deviation of a reading (default 0)
+  --drift-per-min REL         relative change of the laser's power per minute (default 0)
+  --seed N                    seed of the noise, for runs that repeat (default: a fresh one)
+
 Test hooks:
   --control PATH              control socket for run-time commands
   --transcript FILE           log every request, reply and injected event
@@ -56,6 +71,9 @@ Control socket, one command per line, answered "ok [value]" or "error <text>":
   spare-status on|off (status polls are answered without faults)
   hangup   hangup next (after half of the next reply)   reopen (answers the new path)
   get position|maintenance|moving|pty|requests|unsent   set position N   set status N   quit
+  laser MW   beam block|unblock   get power (W at the meter now, without noise)   get angle (degrees)
+  meter silent|garbage|over on|off   meter delay MS   meter hangup   meter hangup next (in the middle
+  of the next reply)   meter reopen (answers the new path)   get meter-pty|meter-tcp|meter-queries
 )";
 
 struct UsageError : std::runtime_error {
@@ -85,18 +103,52 @@ std::string fixedText(std::string_view name, std::string_view value, std::size_t
 
 constexpr std::string_view kFlags[] = {"--help", "--no-baud-delay", "--silent", "--double"};
 constexpr std::string_view kValued[] = {
-    "--port",    "--td",           "--ppd",      "--serial",       "--year",      "--fr",
-    "--hr",      "--offset-steps", "--position", "--status",       "--speed",     "--maintenance-seconds",
-    "--control", "--transcript",   "--delay",    "--force-status", "--malformed", "--split",
+    "--port",
+    "--td",
+    "--ppd",
+    "--serial",
+    "--year",
+    "--fr",
+    "--hr",
+    "--offset-steps",
+    "--position",
+    "--status",
+    "--speed",
+    "--maintenance-seconds",
+    "--control",
+    "--transcript",
+    "--delay",
+    "--force-status",
+    "--malformed",
+    "--split",
     "--stray",
+    "--meter-port",
+    "--meter-kind",
+    "--meter-listen",
+    "--meter-delay",
+    "--laser-mw",
+    "--true-offset-deg",
+    "--extinction-db",
+    "--insertion-loss-db",
+    "--noise",
+    "--drift-per-min",
+    "--seed",
 };
 
 bool isOneOf(std::string_view name, const std::string_view *begin, const std::string_view *end) {
     return std::find(begin, end, name) != end;
 }
 
+double nonNegative(std::string_view name, std::string_view value) {
+    const double parsed = number(name, value);
+    if (parsed < 0)
+        throw UsageError(std::string(name) + ": expected 0 or more");
+    return parsed;
+}
+
 // Returns false when --help was asked for.
 bool parse(int argc, char **argv, sim::Options &options) {
+    bool meterOnly = false; // an option that means nothing without a meter
     for (int i = 1; i < argc; ++i) {
         std::string_view name = argv[i];
         std::string_view value;
@@ -120,8 +172,39 @@ bool parse(int argc, char **argv, sim::Options &options) {
         }
 
         sim::DeviceConfig &device = options.device;
+        sim::BeamConfig &beam = options.beam;
         if (name == "--help") {
             return false;
+        } else if (name == "--meter-port") {
+            if (value.empty())
+                throw UsageError("--meter-port: expected COMn or a path");
+            options.meter.port = value;
+        } else if (name == "--meter-kind") {
+            const auto kind = sim::meterKindFromName(value);
+            if (!kind)
+                throw UsageError("--meter-kind: expected thorlabs, newport, ophir or gentec, got '" +
+                                 std::string(value) + "'");
+            options.meter.kind = *kind;
+            meterOnly = true;
+        } else if (name == "--meter-listen") {
+            options.meter.listen = value;
+        } else if (name == "--meter-delay") {
+            options.meter.delayMs = static_cast<int>(integer(name, value, 0, 60000));
+            meterOnly = true;
+        } else if (name == "--laser-mw") {
+            beam.laserMw = nonNegative(name, value);
+        } else if (name == "--true-offset-deg") {
+            beam.trueOffsetDeg = number(name, value);
+        } else if (name == "--extinction-db") {
+            beam.extinctionDb = nonNegative(name, value);
+        } else if (name == "--insertion-loss-db") {
+            beam.insertionLossDb = nonNegative(name, value);
+        } else if (name == "--noise") {
+            beam.noise = nonNegative(name, value);
+        } else if (name == "--drift-per-min") {
+            beam.driftPerMin = number(name, value);
+        } else if (name == "--seed") {
+            beam.seed = static_cast<std::uint64_t>(integer(name, value, 0, INT64_MAX));
         } else if (name == "--port") {
             if (!sim::isPortName(value))
                 throw UsageError("--port: expected COM0..COM255, got '" + std::string(value) + "'");
@@ -165,6 +248,8 @@ bool parse(int argc, char **argv, sim::Options &options) {
                 throw UsageError(std::string(name) + ": " + error);
         }
     }
+    if (meterOnly && !options.meter.enabled())
+        throw UsageError("--meter-kind and --meter-delay need --meter-port or --meter-listen");
     return true;
 }
 
@@ -186,6 +271,11 @@ int main(int argc, char **argv) {
         sim::Simulation simulation(options);
         // The first line is the start signal for whoever launched us: everything is ready now.
         std::printf("%s\n", simulation.slavePath().c_str());
+        // The meter's lines follow, for those who asked for a meter.
+        if (!simulation.meterPath().empty())
+            std::printf("meter %s\n", simulation.meterPath().c_str());
+        if (!simulation.meterTcpAddress().empty())
+            std::printf("meter-tcp %s\n", simulation.meterTcpAddress().c_str());
         std::fflush(stdout);
         return simulation.run();
     } catch (const std::exception &e) {
