@@ -217,8 +217,6 @@ std::string PlotSvg(const std::vector<Sample> &samples, const CurveFit &fit, con
         const double x = X(fit.offsetDeg);
         svg.Line(x, kTop, x, kBottom, "#6b7785", 1, " stroke-dasharray=\"5 4\"");
         svg.Line(x, kResidualTop, x, kResidualBottom, "#6b7785", 1, " stroke-dasharray=\"5 4\"");
-        svg.Text(x + 6, kBottom - 8, "offset " + Minus(Format("%.3f", fit.offsetDeg)) + "\u00b0", "start",
-                 " font-size=\"12\" fill-opacity=\"0.9\"");
     }
 
     // The fitted curve, finely sampled.
@@ -246,9 +244,9 @@ std::string PlotSvg(const std::vector<Sample> &samples, const CurveFit &fit, con
     std::vector<std::string> lines = {
         "offset " + Minus(Format("%.3f", fit.offsetDeg)) + "\u00b0 \u00b1 " + Format("%.3f", fit.offsetUncertaintyDeg) +
             "\u00b0",
-        "Pmin " + Power(fit.pminW) + "    Pmax " + Power(fit.pmaxW),
+        "Pmin " + Power(fit.pminW) + "  \u00b7  Pmax " + Power(fit.pmaxW),
         "extinction " + (std::isfinite(fit.extinctionDb) ? Format("%.1f dB", fit.extinctionDb) : "\u221e") +
-            "    residual RMS " + Format("%.2f %%", fit.residualRmsRelative * 100.0),
+            "  \u00b7  residual RMS " + Format("%.2f %%", fit.residualRmsRelative * 100.0),
     };
     const double boxWidth = 300, lineHeight = 19;
     const double boxHeight = 2 * lineHeight + 12 + lineHeight * static_cast<double>(lines.size()) + 6;
@@ -274,11 +272,16 @@ std::string PlotSvg(const std::vector<Sample> &samples, const CurveFit &fit, con
     }
 
     // What was measured with, and when.
-    std::string footer = "meter: " + (labels.meter.empty() ? std::string("unknown") : labels.meter);
-    footer +=
-        "    wavelength: " + (labels.wavelengthNm > 0 ? Format("%g nm", labels.wavelengthNm) : std::string("unknown"));
+    // A long identity is cut so that the line stays inside the picture.
+    std::string meter = labels.meter.empty() ? std::string("unknown") : labels.meter;
+    constexpr std::size_t kMeterChars = 90;
+    if (meter.size() > kMeterChars)
+        meter = meter.substr(0, kMeterChars - 3) + "...";
+    std::string footer = "meter: " + meter;
+    footer += "  \u00b7  wavelength: " +
+              (labels.wavelengthNm > 0 ? Format("%g nm", labels.wavelengthNm) : std::string("unknown"));
     if (!labels.date.empty())
-        footer += "    " + labels.date;
+        footer += "  \u00b7  " + labels.date;
     svg.Text(kLeft, kHeight - 18, footer, "start", " font-size=\"11.5\" fill-opacity=\"0.8\"");
     return svg.Finish();
 }
