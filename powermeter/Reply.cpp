@@ -99,8 +99,10 @@ double ParsePowerReply(Kind kind, const std::string &reply, const std::string &n
         throw MeterError(name + ": reply " + Shown(text) + " is no number");
     if (std::isnan(*value) || (*value >= kScpiOverflow * 1.0005 && *value < kScpiOverflow * 1.002))
         throw MeterError(name + ": reading is not a number (reply " + Shown(text) + ")");
-    if (std::isinf(*value) || *value >= kScpiOverflow)
-        throw MeterError(name + ": over range or infinite (reply " + Shown(text) + ")");
+    if (std::isinf(*value))
+        throw MeterError(name + ": reading is infinite (reply " + Shown(text) + ")");
+    if (*value >= kScpiOverflow)
+        throw MeterError(name + ": over range (reply " + Shown(text) + ")");
     if (*value < 0)
         throw MeterError(name + ": negative reading (reply " + Shown(text) + "); zero the meter in the dark");
     return *value;

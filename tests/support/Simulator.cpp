@@ -2,6 +2,7 @@
 // and its transcript, in a private temporary folder that goes away with the object.
 #include "Simulator.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -41,6 +42,26 @@ Simulator::Simulator(std::vector<std::string> extraArgs, bool baudDelay)
     if (!baudDelay)
         args.push_back("--no-baud-delay");
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    start(std::move(args), 1);
+}
+
+Simulator::Simulator(Meter meter, std::vector<std::string> extraArgs, bool baudDelay)
+    : folder_(makeFolder()), controlPath_(folder_ + "/control.sock"), transcriptPath_(folder_ + "/transcript.log"),
+      meterPath_(folder_ + "/meter") {
+    std::vector<std::string> args = {OPTIVANE_SIM_PATH, "--control",      controlPath_, "--transcript",
+                                     transcriptPath_,   "--meter-port",   meterPath_,   "--meter-kind",
+                                     meter.kind,        "--meter-listen", "127.0.0.1:0"};
+    if (!baudDelay)
+        args.push_back("--no-baud-delay");
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    // The terminal's line, then "meter PATH" and "meter-tcp 127.0.0.1:PORT".
+    start(std::move(args), 3);
+    const std::string out = process_->output();
+    const std::size_t tcp = out.find("\nmeter-tcp ");
+    meterTcp_ = out.substr(tcp + 11, out.find('\n', tcp + 1) - tcp - 11);
+}
+
+void Simulator::start(std::vector<std::string> args, std::size_t lines) {
     try {
         process_ = std::make_unique<ChildProcess>(args);
     } catch (...) {
@@ -49,8 +70,11 @@ Simulator::Simulator(std::vector<std::string> extraArgs, bool baudDelay)
         throw;
     }
     // The first line is the terminal's path, printed once everything is ready.
-    if (process_->waitForOutput([](const std::string &out) { return out.find('\n') != std::string::npos; },
-                                kStartTimeout)) {
+    if (process_->waitForOutput(
+            [lines](const std::string &out) {
+                return static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n')) >= lines;
+            },
+            kStartTimeout)) {
         const std::string out = process_->output();
         ptyPath_ = out.substr(0, out.find('\n'));
         return;
@@ -60,6 +84,21 @@ Simulator::Simulator(std::vector<std::string> extraArgs, bool baudDelay)
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
     throw std::runtime_error(message);
+}
+
+std::string Simulator::meterAddress(const std::string &transport) const {
+    if (transport == "usbtmc")
+        return "usbtmc:" + meterPath_;
+    if (transport == "serial")
+        return "serial:" + meterPath_ + ":115200";
+    return "tcp:" + meterTcp_;
+}
+
+double Simulator::truePowerW() {
+    const std::string answer = control("get power");
+    if (answer.rfind("ok ", 0) != 0)
+        throw std::runtime_error("get power: " + answer);
+    return std::stod(answer.substr(3));
 }
 
 Simulator::~Simulator() {

@@ -26,6 +26,15 @@ public:
     // folder of a TempXdg). Waits up to 5 s for it to report its terminal; throws std::runtime_error
     // with its error output when it does not.
     explicit Simulator(std::vector<std::string> extraArgs = {}, bool baudDelay = false);
+#if !defined(_WIN32)
+    // The bench: the same, plus a power meter of that dialect ("thorlabs", "newport", "ophir", "gentec") on a
+    // second terminal, linked at meterPath() in the simulator's folder, and on a TCP socket of 127.0.0.1.
+    // The beam's options go into extraArgs ("--true-offset-deg", "-3.7", "--noise", "0.002", "--seed", "1").
+    struct Meter {
+        std::string kind = "thorlabs";
+    };
+    Simulator(Meter meter, std::vector<std::string> extraArgs = {}, bool baudDelay = false);
+#endif
     // Ends the simulator (SIGTERM, SIGKILL if it lingers) and removes its folder; never throws.
     ~Simulator();
     Simulator(const Simulator &) = delete;
@@ -52,6 +61,25 @@ public:
     // when the socket cannot be reached or does not answer within 5 s.
     std::string control(const std::string &line);
 
+#if !defined(_WIN32)
+    // The meter's terminal through its link, which follows a "meter reopen"; empty without a meter.
+    const std::string &meterPath() const {
+        return meterPath_;
+    }
+    // The meter's address for PowerMeter::Open: "usbtmc:LINK", "serial:LINK:115200" or "tcp:127.0.0.1:PORT"
+    // for transport "usbtmc", "serial" or "tcp".
+    std::string meterAddress(const std::string &transport) const;
+    // One meter control: meter("silent on") sends "meter silent on"; returns the answer line.
+    std::string meter(const std::string &command) {
+        return control("meter " + command);
+    }
+    // The power at the meter now, W, without noise ("get power").
+    double truePowerW();
+    // The transcript's meter queries and replies (marked "M>" and "M<"), escaped as logged, in order.
+    std::vector<std::string> meterQueries() const;
+    std::vector<std::string> meterReplies() const;
+#endif
+
     // The transcript's request lines (garbage included) and reply lines, escaped as logged, in order.
     std::vector<std::string> requests() const;
     std::vector<std::string> replies() const;
@@ -67,11 +95,14 @@ public:
 
 private:
     std::vector<std::string> transcriptLines(char direction) const;
+    std::vector<std::string> transcriptLines(const std::string &mark) const;
 
     std::string folder_;
     std::string controlPath_;
     std::string transcriptPath_;
     std::string ptyPath_;
+    std::string meterPath_;
+    std::string meterTcp_;
 #if defined(_WIN32)
     // One request line to the broker and its answer line.
     std::string ask(const std::string &line);
@@ -79,6 +110,7 @@ private:
     std::mutex mutex_;
     std::optional<int> exitStatus_;
 #else
+    void start(std::vector<std::string> args, std::size_t lines);
     std::unique_ptr<ChildProcess> process_;
 #endif
 };

@@ -33,6 +33,28 @@ std::vector<std::string> Simulator::transcriptLines(char direction) const {
     return lines;
 }
 
+std::vector<std::string> Simulator::transcriptLines(const std::string &mark) const {
+    // "<seconds> <mark> <bytes>" with a mark of more than one character (the meter's "M>", "M<").
+    std::vector<std::string> lines;
+    std::istringstream text(transcript());
+    for (std::string line; std::getline(text, line);) {
+        const std::size_t space = line.find(' ');
+        if (space != std::string::npos && line.compare(space + 1, mark.size() + 1, mark + " ") == 0)
+            lines.push_back(line.substr(space + mark.size() + 2));
+    }
+    return lines;
+}
+
+#if !defined(_WIN32)
+std::vector<std::string> Simulator::meterQueries() const {
+    return transcriptLines(std::string("M>"));
+}
+
+std::vector<std::string> Simulator::meterReplies() const {
+    return transcriptLines(std::string("M<"));
+}
+#endif
+
 std::vector<std::string> Simulator::requests() const {
     return transcriptLines('>');
 }
