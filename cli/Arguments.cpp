@@ -30,9 +30,14 @@ const std::map<std::string, Command> &Commands() {
         {"ports", {0, " --json ", "", "list the COM ports that exist now"}},
         {"info", {1, kCurveOptions, "PORT", "the device's identity and scale, and the port's curve and range"}},
         {"status", {1, " --timeout --json ", "PORT", "the device's status"}},
-        {"get", {1, kCurveOptions, "PORT", "transmittance, percent, dB, angle and steps"}},
-        {"set", {2, " --offset --span --timeout --clamp --json ", "PORT VALUE",
-                 "move to 0.5, 50%, 3dB, 22.5deg or 8960steps, then read back"}},
+        {"get", {1, " --offset --span --timeout --json --calibrated --wavelength ", "PORT",
+                 "transmittance, percent, dB, angle and steps"}},
+        {"set", {2, " --offset --span --timeout --clamp --json --calibrated --wavelength --meter --meter-kind "
+                    "--tolerance --max-moves --max-transmittance ", "PORT VALUE",
+                 "move to 0.5, 50%, 3dB, 22.5deg, 8960steps or a power 1.2mW, then read back"}},
+        {"hold", {2, " --meter --meter-kind --wavelength --tolerance --interval --csv --max-transmittance --offset "
+                     "--span --timeout --json ", "PORT POWER --meter ADDRESS",
+                  "keep a power on the meter against the laser's drift until Ctrl-C"}},
         {"home", {1, " --timeout --json ", "PORT", "move to the home position (mechanical calibration)"}},
         {"stop", {1, " --timeout --json ", "PORT", "stop the motor"}},
         {"optimize", {1, " --timeout --json ", "PORT", "start the motor optimisation routine"}},
@@ -55,21 +60,30 @@ const char kOptionHelp[] = R"(Options:
   --clamp          move a transmittance outside the permitted range to the nearest end of it
                    instead of refusing it
   --json           output for programs: one JSON object (watch: one per line)
-  --interval S     watch: seconds between readings (default 0.25)
+  --interval S     watch, hold: seconds between readings (default 0.25; hold 1)
   --count N        watch: stop after N readings
   --csv            watch: comma-separated values with a header line
-  --meter ADDRESS  calibrate: the power meter, usbtmc:/dev/usbtmc0, serial:/dev/ttyUSB1:115200 or
-                   tcp:HOST:PORT
-  --meter-kind K   calibrate: its dialect, thorlabs (default), newport, ophir or gentec
+  --meter ADDRESS  calibrate, set POWER, hold: the power meter, usbtmc:/dev/usbtmc0,
+                   serial:/dev/ttyUSB1:115200 or tcp:HOST:PORT
+  --meter-kind K   calibrate, set POWER, hold: its dialect, thorlabs (default), newport, ophir or gentec
   --wavelength NM  calibrate: the laser's wavelength, set on the meter where it has the setting
-                   (default: the meter's own; unknown, 0, for meters without one)
+                   (default: the meter's own; unknown, 0, for meters without one); set, get,
+                   hold: also the calibration to use (default: the record's only one)
   --points N       calibrate: points over one period of the curve (default 46, at least 8)
   --settle S       calibrate: seconds to wait at each point before reading (default 0.2)
   --average N      calibrate: readings averaged at each point (default 5)
   --plot FILE      calibrate: draw the points, the fit and the residuals, FILE.svg or FILE.png
-  --csv FILE       calibrate: the points and the fit as comma-separated values
+  --csv FILE       calibrate: the points and the fit as comma-separated values; hold: every reading
   --apply          calibrate: write the offset found into the port's luxora settings file
   --full-range     calibrate: sweep even though the port's permitted range is narrower than 0 to 1
+  --calibrated     set, get: transmittances, percentages and dB on the measured curve of the device's
+                   calibration (the fraction of the full beam it measured) instead of the nominal one
+  --tolerance T    set POWER, hold: relative tolerance, 0.01 or 1% (default 1%); the meter's noise
+                   widens it
+  --max-moves N    set POWER: corrections at most (default 6)
+  --max-transmittance T
+                   set POWER, hold: never open beyond this transmittance, 0.5 or 50% (the port's
+                   permitted range applies as well)
   -h, --help       this text; "optivane COMMAND --help" for one command
   --version        the program's version
 )";
@@ -84,6 +98,9 @@ const char kExitHelp[] = R"(Exit status:
      power meter that does not open or answer, or answers with no reading
   4  calibrate: calibration refused: the meter saw no modulation (beam off, or not on the meter),
      or the readings do not follow the attenuator's curve
+  5  set POWER, hold: the set-point was not reached: the laser is too weak within the permitted
+     range, less than the set-point cannot be passed, the meter does not answer, its readings do
+     not follow the moves, or the moves ran out
   130 calibrate: cancelled by Ctrl-C or SIGTERM; the attenuator is back where it was
 )";
 
@@ -98,6 +115,15 @@ double Number(const std::string &option, const std::string &text) {
     if (text.empty() || end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(value))
         throw Usage(option + ": expected a number, got '" + text + "'");
     return value;
+}
+
+// 0.01 or 1%.
+double Fraction(const std::string &option, std::string text) {
+    const bool percent = !text.empty() && text.back() == '%';
+    if (percent)
+        text.pop_back();
+    const double value = Number(option, text);
+    return percent ? value / 100.0 : value;
 }
 
 bool LooksNegativeNumber(const std::string &text) {
@@ -151,12 +177,13 @@ Options ParseArguments(int argc, char **argv) {
             hasValue = true;
         }
         // calibrate's --csv names a file; watch's is a switch.
-        const bool csvFile = arg == "--csv" && options.command == "calibrate";
+        const bool csvFile = arg == "--csv" && (options.command == "calibrate" || options.command == "hold");
         const bool flag = arg == "--clamp" || arg == "--json" || (arg == "--csv" && !csvFile) || arg == "--apply" ||
-                          arg == "--full-range";
+                          arg == "--full-range" || arg == "--calibrated";
         const bool valued = arg == "--offset" || arg == "--span" || arg == "--timeout" || arg == "--interval" ||
                             arg == "--count" || arg == "--meter" || arg == "--meter-kind" || arg == "--wavelength" ||
-                            arg == "--points" || arg == "--settle" || arg == "--average" || arg == "--plot" || csvFile;
+                            arg == "--points" || arg == "--settle" || arg == "--average" || arg == "--plot" || csvFile ||
+                            arg == "--tolerance" || arg == "--max-moves" || arg == "--max-transmittance";
         if (!flag && !valued)
             throw Usage("unknown option '" + arg + "'; see optivane --help");
         if (flag && hasValue)
@@ -184,6 +211,21 @@ Options ParseArguments(int argc, char **argv) {
             options.apply = true;
         } else if (arg == "--full-range") {
             options.fullRange = true;
+        } else if (arg == "--calibrated") {
+            options.calibrated = true;
+        } else if (arg == "--tolerance") {
+            options.tolerance = Fraction(arg, value);
+            if (!(options.tolerance > 0 && options.tolerance <= 0.5))
+                throw Usage("--tolerance: expected a fraction above 0, at most 0.5 (50%), got '" + value + "'");
+        } else if (arg == "--max-transmittance") {
+            options.maxTransmittance = Fraction(arg, value);
+            if (!(*options.maxTransmittance > 0 && *options.maxTransmittance <= 1))
+                throw Usage("--max-transmittance: expected a fraction above 0, at most 1 (100%), got '" + value + "'");
+        } else if (arg == "--max-moves") {
+            const double count = Number(arg, value);
+            if (!(count >= 1 && count <= 100 && count == std::floor(count)))
+                throw Usage("--max-moves: expected a whole number from 1 to 100, got '" + value + "'");
+            options.maxMoves = static_cast<int>(count);
         } else if (arg == "--points" || arg == "--average") {
             const double count = Number(arg, value);
             const double least = arg == "--points" ? 8 : 1;
@@ -207,6 +249,7 @@ Options ParseArguments(int argc, char **argv) {
                 throw Usage("--timeout: expected seconds above 0, at most 3600, got '" + value + "'");
         } else if (arg == "--interval") {
             options.intervalSeconds = Number(arg, value);
+            options.intervalGiven = true;
             if (!(options.intervalSeconds >= 0 && options.intervalSeconds <= kMaxTimeoutSeconds))
                 throw Usage("--interval: expected seconds from 0 to 3600, got '" + value + "'");
         } else if (arg == "--count") {
@@ -257,6 +300,17 @@ Target ParseTarget(const std::string &text) {
         return {Target::Transmittance, frontend::TransmittanceFromPercent(Number("percent", number))};
     if (EndsWith(text, "db", &number))
         return {Target::Transmittance, frontend::TransmittanceFromDecibels(Number("dB", number))};
+    // Powers: the longer units first, as every one of them ends in W.
+    static const std::pair<const char *, double> kPowerUnits[] = {
+        {"mw", 1e-3}, {"uw", 1e-6}, {"\xc2\xb5w", 1e-6}, {"nw", 1e-9}, {"w", 1.0}};
+    for (const auto &[unit, scale] : kPowerUnits) {
+        if (EndsWith(text, unit, &number)) {
+            const double watts = Number("power", number) * scale;
+            if (!(watts > 0))
+                throw Usage("a power set-point must be above 0, got '" + text + "'");
+            return {Target::Power, watts};
+        }
+    }
     if (EndsWith(text, "deg", &number))
         return {Target::Degrees, Number("degrees", number)};
     if (EndsWith(text, "steps", &number) || EndsWith(text, "step", &number)) {
@@ -269,7 +323,7 @@ Target ParseTarget(const std::string &text) {
     char *end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
     if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(value))
-        throw Usage("cannot read '" + text + "' as a value: write 0.5, 50%, 3dB, 22.5deg or 8960steps");
+        throw Usage("cannot read '" + text + "' as a value: write 0.5, 50%, 3dB, 22.5deg, 8960steps or 1.2mW");
     if (value > 1.0)
         throw Usage("a plain transmittance is a fraction 0 to 1, got '" + text + "' (write " + text + "% for percent)");
     return {Target::Transmittance, value};
@@ -292,7 +346,20 @@ std::string HelpText(const std::string &name) {
                        command->second.description + "\n";
     if (name == "set")
         text += "\nVALUE: a transmittance 0.5, a percentage 50%, an attenuation 3dB, an angle 22.5deg or a\n"
-                "step count 8960steps. Transmittances are checked against the permitted range.\n";
+                "step count 8960steps. Transmittances are checked against the permitted range.\n"
+                "With --calibrated a transmittance is the measured fraction of the full beam, from the device's\n"
+                "calibration record (optivane calibrate); a value it cannot give is refused with the reachable span.\n"
+                "A power (1.2mW, 500uW, 20nW, 0.001W) needs --meter: the attenuator moves, first from the\n"
+                "calibration (else the nominal curve), then by the meter's readings, until the power is within the\n"
+                "tolerance; every last approach comes from below, never beyond the permitted range or\n"
+                "--max-transmittance. Not reaching it exits with status 5 and the reason.\n";
+    if (name == "hold")
+        text += "\nSets the power as set does, then reads the meter every interval and corrects slowly (a dead band\n"
+                "of half the tolerance, at most +25 % per correction, always from below), one line per correction\n"
+                "and per change of state. A reading that falls below a fifth of the set-point at once (a blocked\n"
+                "beam), or a meter that stops answering, freezes the hold until readings come back; a set-point\n"
+                "out of reach is held at the ceiling and said once. Ctrl-C, SIGTERM or a lost line end it and\n"
+                "leave the attenuator where it is.\n";
     if (name == "watch")
         text += "\nA lost line is reported on standard error and watched for until the port returns.\n";
     if (name == "calibrate")

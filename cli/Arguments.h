@@ -15,6 +15,7 @@ enum ExitStatus : int {
     kExitUsage = 2,        // bad command line, or a value outside the permitted range
     kExitLink = 3,         // the port did not open, the device did not answer, or the line was lost
     kExitRefused = 4,      // calibrate: the readings make no calibration (no modulation, not the curve)
+    kExitNotReached = 5,   // set POWER, hold: the set-point was not reached (the reason on standard error)
     kExitCancelled = 130,  // calibrate: stopped by Ctrl-C or SIGTERM; the attenuator is back where it was
 };
 
@@ -49,6 +50,12 @@ struct Options {
     std::string csvPath;
     bool apply = false;
     bool fullRange = false;
+    // Power set-points and the hold.
+    bool calibrated = false; // set and get on the measured curve of the device's calibration
+    double tolerance = 0.01; // relative
+    int maxMoves = 6;
+    std::optional<double> maxTransmittance;
+    bool intervalGiven = false; // hold's interval defaults to 1 s, watch's to 0.25 s
 };
 
 // Throws Failure(kExitUsage) for anything it cannot read.
@@ -56,10 +63,10 @@ Options ParseArguments(int argc, char **argv);
 
 // What "set" moves to: a transmittance (also given in percent or dB), an angle or a step count.
 struct Target {
-    enum Kind { Transmittance, Degrees, Steps } kind;
-    double value; // fraction 0-1, degrees, or steps
+    enum Kind { Transmittance, Degrees, Steps, Power } kind;
+    double value; // fraction 0-1, degrees, steps, or watts
 };
-// "0.5", "50%", "3dB", "22.5deg", "8960steps". Throws Failure(kExitUsage).
+// "0.5", "50%", "3dB", "22.5deg", "8960steps", "1.2mW" (W, mW, uW or µW, nW). Throws Failure(kExitUsage).
 Target ParseTarget(const std::string &text);
 
 // The help text of a subcommand, or of the whole program for an empty or unknown name.

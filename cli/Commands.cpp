@@ -116,6 +116,8 @@ int PrintReading(Session &session, const Options &options) {
 }
 
 int Get(const Options &options) {
+    if (options.calibrated)
+        return GetCalibrated(options);
     Session session(options.operands[0], options);
     session.Open();
     return PrintReading(session, options);
@@ -124,6 +126,10 @@ int Get(const Options &options) {
 int Set(const Options &options) {
     Session session(options.operands[0], options);
     Target target = ParseTarget(options.operands[1]);
+    if (target.kind == Target::Power || options.calibrated)
+        return SetPower(options, target);
+    if (!options.meter.empty())
+        throw Failure(kExitUsage, "--meter is for a power set-point such as 1.2mW");
     // Refused before the port is touched.
     if (target.kind == Target::Transmittance) {
         try {
@@ -155,6 +161,8 @@ int Set(const Options &options) {
                        : handle.SetMotorSteps(static_cast<int>(target.value), timeoutMs);
         });
         break;
+    case Target::Power: // taken by SetPower above
+        break;
     }
     session.Check(status, "moving");
     return PrintReading(session, options);
@@ -174,6 +182,8 @@ int RunCommand(const Options &options) {
         return Set(options);
     if (command == "watch")
         return Watch(options);
+    if (command == "hold")
+        return Hold(options);
     if (command == "share")
         return Share(options);
     if (command == "calibrate")

@@ -18,6 +18,12 @@ bool StopSignalled();
 int Calibrate(const Options &options);
 int Calibrations(const Options &options);
 
+// set POWER and set --calibrated (Power.cpp); target is the parsed VALUE.
+int SetPower(const Options &options, const Target &target);
+int GetCalibrated(const Options &options);
+// hold (Hold.cpp).
+int Hold(const Options &options);
+
 // share: replaces this process with optivane-share (Share.cpp). Returns only on failure.
 int Share(const Options &options);
 

@@ -184,6 +184,9 @@ struct HoldOptions {
     double resumeFraction = 0.5;  // a frozen hold resumes at this share of the power before the freeze
     int noiseReadings = 10;       // readings the meter's noise is taken over
     double backlashDeg = 0.5;
+    // The runner reads the motor's angle before each reading: a lost line or a move by another program ends
+    // the hold at once, even while no correction is due.
+    bool watchMotor = true;
 };
 
 // One decision: nothing, or a move (from below); and when the state changed or something is to be said,

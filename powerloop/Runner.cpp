@@ -9,6 +9,8 @@ namespace {
 
 // A long hold keeps the newest readings only.
 constexpr std::size_t kKeptReadings = 100000;
+// Further from where the hold left it than a step's rounding: moved by another program.
+constexpr double kMovedElsewhereDeg = 0.05;
 
 } // namespace
 
@@ -118,6 +120,12 @@ void HoldRunner::Run() {
             std::chrono::duration<double>(options_.intervalSeconds));
         auto next = std::chrono::steady_clock::now();
         while (!stopped()) {
+            if (options_.watchMotor) {
+                const double now = motor_.AngleDeg();
+                if (std::fabs(now - core->angleDeg()) > kMovedElsewhereDeg)
+                    throw std::runtime_error("the attenuator was moved by something else (from " +
+                                             detail::Degrees(core->angleDeg()) + " to " + detail::Degrees(now) + ")");
+            }
             HoldReading reading;
             try {
                 reading.powerW = meter_();

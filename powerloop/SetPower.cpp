@@ -89,9 +89,9 @@ namespace {
 using detail::Percent;
 using detail::Watts;
 
-// An estimate of the full beam from a reading this low on the curve says more about the extinction and the
-// curve's offset than about the beam.
-constexpr double kReliableFraction = 0.02;
+// Without a calibration, readings below this fraction of the full beam may owe much to the extinction,
+// which the nominal curve does not know.
+constexpr double kUsableFraction = 0.003;
 // Two readings closer than this in power say too little about where the curve lies.
 constexpr double kFitRatio = 0.1; // natural log
 
@@ -261,14 +261,13 @@ SetResult Loop::Run() {
     // The full beam: the calibration's, corrected by this reading when it stands high enough on the curve to
     // say (the laser may have changed since); without one, this reading's estimate.
     const double here = plan_.curve.FractionAt(angle_);
-    bool firstGuess = !plan_.curve.measured();
+    bool placed = plan_.curve.measured();
     if (plan_.curve.measured())
         model_.fullPowerW = here >= 0.01 && m.meanW > 0 ? m.meanW / here : plan_.curve.fullPowerW();
     else if (m.meanW > 0)
         // Low on the curve the estimate comes out too large rather than too small (the extinction adds
         // light), which aims the first move low: the safe side.
         model_.fullPowerW = m.meanW / std::max(here, 1e-4);
-    bool reliable = plan_.curve.measured() || here >= kReliableFraction;
 
     for (;;) {
         const double tolerance = Tolerance();
@@ -277,10 +276,19 @@ SetResult Loop::Run() {
             return End(Reason::None, "");
 
         // Aimed a little below the set-point, so that what is left of the error is more likely below than
-        // above; a first move on the nominal curve aims lower still, as the curve's true offset is unknown.
+        // above. Until the readings have placed the nominal curve (its true offset is unknown, and low on the
+        // curve that puts the estimate of the full beam off several times either way) an upward move aims at
+        // half the set-point (or half-way there) with at most a tenfold rise, and from there closes 70 % of
+        // what is left.
         double aimW = setpointW_ * (1 - tolerance / 2);
-        if (firstGuess)
-            aimW = setpointW_ * (reliable ? 0.75 : 0.5);
+        if (!placed && error < 0) {
+            if (!(m.meanW > 0))
+                aimW = 0.5 * setpointW_;
+            else if (m.meanW < 0.5 * setpointW_)
+                aimW = std::min(10 * m.meanW, std::max(0.5 * setpointW_, m.meanW + 0.5 * (aimW - m.meanW)));
+            else
+                aimW = m.meanW + 0.7 * (aimW - m.meanW);
+        }
         double target;
         if (model_.fullPowerW > 0) {
             target = detail::AngleForPower(plan_, model_, aimW);
@@ -322,6 +330,13 @@ SetResult Loop::Run() {
             return meterFailed(m);
         points.push_back({angle_, m.meanW});
 
+        // Down and brighter: the motor is below the curve's true minimum, and less than this the attenuator
+        // does not pass.
+        if (target < before.angleDeg - 0.01 && error > 0 && m.meanW > before.powerW * (1 + tolerance / 2))
+            return End(Reason::BelowFloor, "less than " + Watts(setpointW_) +
+                                               " is below what the attenuator passes "
+                                               "at its least: the power rises again below " +
+                                               detail::Degrees(before.angleDeg) + " (" + Watts(m.meanW) + ")");
         // A move that the curve says changes the power a lot must show in the readings.
         if (std::fabs(target - before.angleDeg) >= 0.2 && std::isfinite(predictedRatio) && predictedRatio > 0 &&
             std::fabs(std::log(predictedRatio)) > 0.5) {
@@ -335,16 +350,22 @@ SetResult Loop::Run() {
         }
 
         // Learn where the curve lies from the last two readings far enough apart, then the full beam.
-        for (std::size_t i = points.size() - 1; i-- > 0;) {
+        // Without a calibration the curve knows no extinction: readings near it would place the curve wrongly.
+        const auto usable = [&](const Point &point) {
+            return plan_.curve.measured() ||
+                   plan_.curve.FractionAt(point.angleDeg - model_.shiftDeg) >= kUsableFraction;
+        };
+        for (std::size_t i = points.size() - 1; usable(points.back()) && i-- > 0;) {
+            if (!usable(points[i]))
+                continue;
             if (const std::optional<double> shift = FitShift(plan_, points[i], points.back())) {
                 model_.shiftDeg = *shift;
+                placed = true;
                 break;
             }
         }
         if (const double full = detail::FullPowerFrom(plan_, model_.shiftDeg, angle_, m.meanW); full > 0)
             model_.fullPowerW = full;
-        firstGuess = false;
-        reliable = true;
     }
 }
 
