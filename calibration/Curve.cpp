@@ -22,6 +22,9 @@ constexpr double kMinModulationSigmas = 10.0;
 // Residuals beyond this share of Pmax mean the readings follow something else: the laser changed, the
 // beam wandered off the sensor, the meter changed range in the middle of the sweep.
 constexpr double kMaxResidualRms = 0.03;
+// The weighted passes, and the floor of the weights' noise model as a share of Pmax.
+constexpr int kReweightings = 2;
+constexpr double kWeightFloor = 0.01;
 
 std::string Percent(double fraction) {
     char text[32];
@@ -69,6 +72,35 @@ bool Solve3(const double m[3][3], const double v[3], double x[3], double inverse
     return true;
 }
 
+double Evaluate(const double (&coefficients)[3], double angleDeg, double spanDeg) {
+    const double x = kPi * angleDeg / spanDeg;
+    return coefficients[0] + coefficients[1] * std::cos(x) + coefficients[2] * std::sin(x);
+}
+
+struct LinearFit {
+    bool solved = false;
+    double coefficients[3] = {};
+    double inverse[3][3] = {}; // (XᵀWX)⁻¹
+};
+
+// Weighted least squares on the columns 1, cos x, sin x through the normal equations.
+LinearFit Solve(const std::vector<Sample> &samples, double spanDeg, const std::vector<double> &weights) {
+    double m[3][3] = {};
+    double v[3] = {};
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double x = kPi * samples[i].angleDeg / spanDeg;
+        const double row[3] = {1.0, std::cos(x), std::sin(x)};
+        for (int r = 0; r < 3; ++r) {
+            for (int c = 0; c < 3; ++c)
+                m[r][c] += weights[i] * row[r] * row[c];
+            v[r] += weights[i] * row[r] * samples[i].powerW;
+        }
+    }
+    LinearFit fit;
+    fit.solved = Solve3(m, v, fit.coefficients, fit.inverse);
+    return fit;
+}
+
 } // namespace
 
 double CurveFit::PowerAt(double angleDeg) const {
@@ -108,24 +140,28 @@ CurveFit FitCurve(const std::vector<Sample> &samples, double spanDeg, double nea
             throw CalibrationRefused("a reading is not a number; nothing was fitted");
     }
 
-    // Normal equations of the columns 1, cos x, sin x.
-    double m[3][3] = {};
-    double v[3] = {};
     double peak = 0.0;
-    for (const Sample &sample : samples) {
-        const double x = kPi * sample.angleDeg / spanDeg;
-        const double row[3] = {1.0, std::cos(x), std::sin(x)};
-        for (int i = 0; i < 3; ++i) {
-            for (int j = 0; j < 3; ++j)
-                m[i][j] += row[i] * row[j];
-            v[i] += row[i] * sample.powerW;
-        }
+    for (const Sample &sample : samples)
         peak = std::max(peak, std::fabs(sample.powerW));
+    // A meter's noise grows with the reading, so the points near the minimum say most about the floor and
+    // the offset: after a first plain fit, each point is weighted by the inverse square of its fitted power
+    // plus a floor (a meter's own noise at the bottom of its range), and the fit repeated.
+    std::vector<double> weights(samples.size(), 1.0);
+    LinearFit linear = Solve(samples, spanDeg, weights);
+    for (int pass = 0; pass < kReweightings && linear.solved; ++pass) {
+        const double pmax = linear.coefficients[0] + std::hypot(linear.coefficients[1], linear.coefficients[2]);
+        if (!(pmax > 0.0))
+            break;
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            const double fitted = std::max(0.0, Evaluate(linear.coefficients, samples[i].angleDeg, spanDeg));
+            weights[i] = 1.0 / std::pow(fitted + kWeightFloor * pmax, 2) * pmax * pmax;
+        }
+        linear = Solve(samples, spanDeg, weights);
     }
-    double coefficients[3];
-    double inverse[3][3];
-    if (!Solve3(m, v, coefficients, inverse))
+    if (!linear.solved)
         throw CalibrationRefused("the points do not cover the curve: sweep over a whole period of two spans");
+    const double(&coefficients)[3] = linear.coefficients;
+    const double(&inverse)[3][3] = linear.inverse;
 
     CurveFit fit;
     fit.spanDeg = spanDeg;
@@ -135,11 +171,14 @@ CurveFit FitCurve(const std::vector<Sample> &samples, double spanDeg, double nea
     fit.points = samples.size();
 
     double squares = 0.0;
-    for (const Sample &sample : samples) {
-        const double residual = sample.powerW - fit.PowerAt(sample.angleDeg);
+    double weightedSquares = 0.0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double residual = samples[i].powerW - fit.PowerAt(samples[i].angleDeg);
         squares += residual * residual;
+        weightedSquares += weights[i] * residual * residual;
     }
-    const double variance = squares / static_cast<double>(samples.size() - 3);
+    // The scale of the weights' noise model, from the residuals: the covariance is variance·(XᵀWX)⁻¹.
+    const double variance = weightedSquares / static_cast<double>(samples.size() - 3);
     const double r = std::hypot(fit.b, fit.c);
     fit.pminW = fit.a - r;
     fit.pmaxW = fit.a + r;
