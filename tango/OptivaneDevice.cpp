@@ -149,6 +149,9 @@ void OptivaneDevice::init_device() {
         problem_ = CheckSettings(settings_);
     for (const char *name : kEventAttributes)
         set_change_event(name, true, false);
+    // Before the event thread, which asks whether there is one.
+    if (problem_.empty() && !meterAddress_.empty())
+        meter_ = std::make_unique<MeterLink>(meterAddress_, meterKind_, wavelengthNm_);
 
     {
         std::lock_guard<std::mutex> lock(eventMutex_);
@@ -165,10 +168,8 @@ void OptivaneDevice::init_device() {
     }
     setWriteLimits(settings_);
     calibration::PowerSource source;
-    if (!meterAddress_.empty()) {
-        meter_ = std::make_unique<MeterLink>(meterAddress_, meterKind_, wavelengthNm_);
+    if (meter_)
         source = [meter = meter_.get()] { return meter->ReadPowerW(); };
-    }
     worker_ = std::make_unique<AttenuatorWorker>(
         settings_, [this](const Readings &readings) { onReadings(readings); }, std::move(source));
 }
@@ -176,7 +177,6 @@ void OptivaneDevice::init_device() {
 void OptivaneDevice::delete_device() {
     // The worker first, so that nothing hands readings over any more; then the event thread.
     worker_.reset();
-    meter_.reset();
     {
         std::lock_guard<std::mutex> lock(eventMutex_);
         eventQuit_ = true;
@@ -184,6 +184,7 @@ void OptivaneDevice::delete_device() {
     eventWake_.notify_all();
     if (eventThread_.joinable())
         eventThread_.join();
+    meter_.reset();
 }
 
 Settings OptivaneDevice::readProperties() {

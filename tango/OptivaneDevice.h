@@ -74,7 +74,7 @@ private:
     void pushEvents();
     void push(const Readings &readings);
 
-    // The meter before the worker, which reads it, and goes after it.
+    // The meter before the worker, which reads it; it goes after the worker and the event thread.
     std::unique_ptr<MeterLink> meter_;
     std::unique_ptr<AttenuatorWorker> worker_;
     std::string problem_; // why there is no worker (settings that cannot drive a device)
