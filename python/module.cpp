@@ -14,6 +14,7 @@
 #include "frontend/PortProfile.h"
 #include "frontend/Units.h"
 #include "optivane/optivane.h"
+#include "powerloop/PowerLoop.h"
 #include "powermeter/PowerMeter.h"
 
 namespace py = pybind11;
@@ -387,6 +388,237 @@ void BindCalibration(py::module_ &m) {
     m.def("now_utc", &calibration::NowUtc);
 }
 
+// Power set-points and the hold, on the loop every front end shares.
+
+// A reading source for the loop: the C++ meter itself (read without the interpreter's lock), or a Python
+// callable, called with the lock taken. A Python exception becomes a failed reading here, while the lock
+// is held, so that nothing of Python crosses into the loop's threads.
+calibration::PowerSource SourceOf(const py::object &source) {
+    if (py::isinstance<powermeter::PowerMeter>(source)) {
+        powermeter::PowerMeter *meter = source.cast<powermeter::PowerMeter *>();
+        return [meter] { return meter->ReadPowerW(); };
+    }
+    if (!PyCallable_Check(source.ptr()))
+        throw py::type_error("the meter must be a PowerMeter or a callable returning watts");
+    PyObject *callable = source.ptr(); // kept alive by the caller's reference for as long as the loop runs
+    return [callable]() -> double {
+        py::gil_scoped_acquire lock;
+        try {
+            return py::reinterpret_borrow<py::object>(callable)().cast<double>();
+        } catch (py::error_already_set &error) {
+            throw std::runtime_error(error.what());
+        } catch (const py::cast_error &) {
+            throw std::runtime_error("the meter callable returned something that is no number");
+        }
+    };
+}
+
+// Ctrl-C in the interpreter, looked for between exchanges; the KeyboardInterrupt is raised again afterwards.
+struct Interrupt {
+    py::object error;
+    bool operator()() {
+        py::gil_scoped_acquire lock;
+        if (PyErr_CheckSignals() == 0)
+            return false;
+        py::error_already_set pending;
+        error = pending.value();
+        return true;
+    }
+    void Raise() {
+        if (error) {
+            PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.ptr())), error.ptr());
+            throw py::error_already_set();
+        }
+    }
+};
+
+[[noreturn]] void RaiseMotorError(const calibration::MotorError &error) {
+    PyErr_SetObject(motorErrorType, py::make_tuple(static_cast<int>(error.status), error.what()).ptr());
+    throw py::error_already_set();
+}
+
+py::dict ResultDict(const powerloop::SetResult &result) {
+    py::dict out;
+    out["reached"] = result.reached;
+    out["setpoint_w"] = result.setpointW;
+    out["power_w"] = result.powerW;
+    out["relative_error"] = result.relativeError;
+    out["tolerance"] = result.tolerance;
+    out["noise"] = result.noise;
+    out["moves"] = result.moves;
+    out["angle_deg"] = result.angleDeg;
+    out["reason"] = result.reached ? std::string() : std::string(powerloop::ReasonName(result.reason));
+    out["message"] = result.message;
+    return out;
+}
+
+// One hold on its own thread. The Python objects it calls (the meter, the callbacks) are held here and
+// released with the lock taken; the runner is ended with the lock released, since its callbacks need it.
+class PyHold {
+public:
+    PyHold(KORVAN::Optivane &handle, const std::string &port, int timeoutMs, const powerloop::Plan &plan,
+           py::object source, double setpointW, const powerloop::HoldOptions &hold,
+           const powerloop::SetOptions &set, py::object onReading, py::object onState, py::object onCorrection)
+        : source_(std::move(source)), onReading_(std::move(onReading)), onState_(std::move(onState)),
+          onCorrection_(std::move(onCorrection)), motor_(handle, port, timeoutMs) {
+        powerloop::HoldCallbacks callbacks;
+        callbacks.set = [this](const powerloop::SetResult &result) {
+            py::gil_scoped_acquire lock;
+            set_ = ResultDict(result);
+        };
+        callbacks.reading = [this](const powerloop::HoldReading &reading) {
+            py::gil_scoped_acquire lock;
+            Call(onReading_, std::chrono::duration<double>(reading.time.time_since_epoch()).count(), reading.valid,
+                 reading.powerW, reading.relativeError, reading.angleDeg, powerloop::StateName(reading.state),
+                 reading.error);
+        };
+        callbacks.state = [this](powerloop::HoldState state, const std::string &message) {
+            py::gil_scoped_acquire lock;
+            Call(onState_, powerloop::StateName(state), message);
+        };
+        callbacks.correction = [this](const powerloop::Correction &correction) {
+            py::gil_scoped_acquire lock;
+            Call(onCorrection_, std::chrono::duration<double>(correction.time.time_since_epoch()).count(),
+                 correction.fromDeg, correction.toDeg, correction.powerW, correction.relativeError);
+        };
+        runner_ = std::make_unique<powerloop::HoldRunner>(motor_, SourceOf(source_), plan, setpointW, hold,
+                                                          std::move(callbacks), set);
+        runner_->Start();
+    }
+    ~PyHold() {
+        py::gil_scoped_release release;
+        runner_.reset();
+    }
+
+    void Stop(const std::string &reason) { runner_->Stop(reason); }
+    void Wait() {
+        py::gil_scoped_release release;
+        runner_->Wait();
+    }
+    bool running() const { return runner_->running(); }
+    std::string state() const { return powerloop::StateName(runner_->state()); }
+    std::string message() const { return runner_->message(); }
+    py::object set() const { return set_; }
+
+private:
+    // A callback that raises is reported as Python reports an exception nobody can catch, and the hold
+    // goes on: a bug in a display must not leave the beam unwatched.
+    template <typename... Args> static void Call(const py::object &callback, Args &&...args) {
+        if (callback.is_none())
+            return;
+        try {
+            callback(std::forward<Args>(args)...);
+        } catch (py::error_already_set &error) {
+            error.discard_as_unraisable("optivane hold callback");
+        }
+    }
+
+    py::object source_, onReading_, onState_, onCorrection_;
+    py::object set_ = py::none();
+    calibration::OptivaneMotor motor_;
+    std::unique_ptr<powerloop::HoldRunner> runner_;
+};
+
+void BindPowerLoop(py::module_ &m) {
+    py::register_exception<powerloop::Refused>(m, "Refused", PyExc_ValueError);
+
+    py::class_<powerloop::Plan>(m, "PowerPlan", "The angles a power loop may use, and the curve it predicts with.")
+        .def_property_readonly("low_deg", &powerloop::Plan::LowDeg)
+        .def_property_readonly("high_deg", &powerloop::Plan::HighDeg)
+        .def_property_readonly("measured", [](const powerloop::Plan &plan) { return plan.curve.measured(); })
+        .def("reachable",
+             [](const powerloop::Plan &plan) {
+                 const powerloop::Span span = powerloop::ReachableSpan(plan);
+                 return std::make_pair(span.lowFraction, span.highFraction);
+             })
+        .def("angle_for_measured", &powerloop::AngleForMeasuredFraction, py::arg("fraction"), py::arg("clamp"),
+             "The angle that passes the measured fraction; Refused, with the reachable span, outside it.")
+        .def("measured_at", &powerloop::MeasuredFractionAt, py::arg("angle"));
+    m.def(
+        "power_plan",
+        [](const frontend::PortProfile &profile, std::optional<py::dict> fit, std::optional<double> maxTransmittance) {
+            calibration::Entry entry;
+            if (fit)
+                entry.fit = FitFromDict(*fit);
+            return powerloop::MakePlan(profile, fit ? &entry : nullptr, maxTransmittance);
+        },
+        py::arg("profile"), py::arg("fit"), py::arg("max_transmittance"),
+        "The plan of a port: its permitted range, a calibration's fit dict (or None) and an explicit maximum.");
+    m.def(
+        "find_calibration",
+        [](const std::string &serial, std::optional<double> wavelengthNm) -> py::object {
+            const calibration::Record record = calibration::LoadRecord(serial);
+            if (record.entries.empty())
+                return py::none();
+            return EntryDict(calibration::FindEntry(record, wavelengthNm));
+        },
+        py::arg("serial"), py::arg("wavelength_nm"),
+        "The device's calibration at the wavelength (or its only one) as a dict; None without a record.");
+    m.def(
+        "approach",
+        [](KORVAN::Optivane &handle, const std::string &port, int timeoutMs, const powerloop::Plan &plan,
+           double angle) {
+            calibration::OptivaneMotor motor(handle, port, timeoutMs);
+            try {
+                py::gil_scoped_release release;
+                powerloop::ApproachFromBelow(motor, plan, angle, powerloop::SetOptions{}.backlashDeg);
+            } catch (const calibration::MotorError &error) {
+                RaiseMotorError(error);
+            }
+        },
+        py::arg("handle"), py::arg("port"), py::arg("timeoutMs"), py::arg("plan"), py::arg("angle"),
+        "Moves to the angle from below, inside the plan's window.");
+    m.def(
+        "set_power",
+        [](KORVAN::Optivane &handle, const std::string &port, int timeoutMs, const powerloop::Plan &plan,
+           py::object source, double setpointW, double tolerance, int maxMoves, double settle, int average) {
+            powerloop::SetOptions options;
+            options.tolerance = tolerance;
+            options.maxMoves = maxMoves;
+            options.settleSeconds = settle;
+            options.average = average;
+            const calibration::PowerSource read = SourceOf(source);
+            calibration::OptivaneMotor motor(handle, port, timeoutMs);
+            Interrupt interrupt;
+            powerloop::SetResult result;
+            try {
+                py::gil_scoped_release release;
+                result = powerloop::SetPower(motor, read, plan, setpointW, options, std::ref(interrupt));
+            } catch (const calibration::MotorError &error) {
+                RaiseMotorError(error);
+            }
+            interrupt.Raise();
+            return ResultDict(result);
+        },
+        py::arg("handle"), py::arg("port"), py::arg("timeoutMs"), py::arg("plan"), py::arg("source"),
+        py::arg("setpoint"), py::arg("tolerance"), py::arg("max_moves"), py::arg("settle"), py::arg("average"),
+        "The closed-loop set, without the interpreter's lock; a dict of what was reached.");
+
+    py::class_<PyHold>(m, "PowerHold", "A hold on a thread of its own; stop() ends it at once.")
+        .def(py::init([](KORVAN::Optivane &handle, const std::string &port, int timeoutMs, const powerloop::Plan &plan,
+                         py::object source, double setpointW, double tolerance, double interval, int maxMoves,
+                         py::object onReading, py::object onState, py::object onCorrection) {
+                 powerloop::HoldOptions hold;
+                 hold.tolerance = tolerance;
+                 hold.intervalSeconds = interval;
+                 powerloop::SetOptions set;
+                 set.tolerance = tolerance;
+                 set.maxMoves = maxMoves;
+                 return std::make_unique<PyHold>(handle, port, timeoutMs, plan, std::move(source), setpointW, hold,
+                                                 set, std::move(onReading), std::move(onState),
+                                                 std::move(onCorrection));
+             }),
+             py::arg("handle"), py::arg("port"), py::arg("timeoutMs"), py::arg("plan"), py::arg("source"),
+             py::arg("setpoint"), py::arg("tolerance"), py::arg("interval"), py::arg("max_moves"),
+             py::arg("on_reading"), py::arg("on_state"), py::arg("on_correction"), py::keep_alive<1, 2>())
+        .def("stop", &PyHold::Stop, py::arg("reason"))
+        .def("wait", &PyHold::Wait)
+        .def_property_readonly("running", &PyHold::running)
+        .def_property_readonly("state", &PyHold::state)
+        .def_property_readonly("message", &PyHold::message)
+        .def_property_readonly("set_result", &PyHold::set);
+}
+
 } // namespace
 
 PYBIND11_MODULE(_optivane, m) {
@@ -394,4 +626,5 @@ PYBIND11_MODULE(_optivane, m) {
     BindHandle(m);
     BindFrontEnd(m);
     BindCalibration(m);
+    BindPowerLoop(m);
 }

@@ -24,6 +24,16 @@ Two levels:
           cal = att.calibrate(optivane.PowerMeter("usbtmc:/dev/usbtmc0"), wavelength=1550)
           print(cal.offset_deg, cal.extinction_db)
           cal.save()
+
+* ``Attenuator.set_power(watts, meter)`` sets a power with the meter in the loop, and
+  ``Attenuator.hold(watts, meter)`` keeps it on a thread of its own::
+
+      with optivane.Attenuator("COM5") as att:
+          meter = optivane.PowerMeter("usbtmc:/dev/usbtmc0")
+          print(att.set_power(1.2e-3, meter).power_w)
+          with att.hold(1.2e-3, meter, interval=1.0) as h:
+              time.sleep(60)
+          print(h.state, len(h.readings))
 """
 
 from ._optivane import AttenuatorStatus, MotorInfo, Optivane, StatusText
@@ -38,10 +48,12 @@ from ._attenuator import (
     ports,
 )
 from ._calibration import Calibration, CalibrationRefused, MeterError, PowerMeter, calibrations
+from ._power import Hold, HoldReading, PowerResult, SetpointNotReached
 
 # Shown as optivane.DeviceError rather than by the private module that defines them.
 for _public in (Attenuator, ConnectionFailed, DeviceError, Error, Info, OutOfRange, Status,
-                Calibration, CalibrationRefused, MeterError, PowerMeter):
+                Calibration, CalibrationRefused, MeterError, PowerMeter, Hold, HoldReading, PowerResult,
+                SetpointNotReached):
     _public.__module__ = __name__
 del _public
 
@@ -53,12 +65,16 @@ __all__ = [
     "ConnectionFailed",
     "DeviceError",
     "Error",
+    "Hold",
+    "HoldReading",
     "Info",
     "MeterError",
     "MotorInfo",
     "Optivane",
     "OutOfRange",
     "PowerMeter",
+    "PowerResult",
+    "SetpointNotReached",
     "Status",
     "StatusText",
     "calibrations",

@@ -5,10 +5,13 @@ from __future__ import annotations
 import math
 import operator
 from dataclasses import dataclass
-from typing import Callable, List, NamedTuple, Optional, Tuple, TypeVar, Union
+from typing import TYPE_CHECKING, Callable, List, NamedTuple, Optional, Tuple, TypeVar, Union
 
 from . import _optivane
 from ._optivane import AttenuatorStatus, Optivane, StatusText
+
+if TYPE_CHECKING:
+    from ._power import Hold, PowerResult
 
 _T = TypeVar("_T")
 
@@ -106,6 +109,10 @@ class Attenuator:
             self._profile.offset_deg = float(offset)
         if span is not None:
             self._profile.span_deg = float(span)
+        self.wavelength: Optional[float] = None
+        """nm: which calibration the measured curve and the power loop use (None: the record's only one)"""
+        self._serial: Optional[str] = None
+        self._holds: List["Hold"] = []
         self._handle = Optivane()
         try:
             connected = self._handle.Connect(port)
@@ -139,7 +146,9 @@ class Attenuator:
 
     # Life cycle.
     def close(self) -> None:
-        """Closes the port; nothing when already closed."""
+        """Closes the port (a running hold ends first); nothing when already closed."""
+        for hold in list(self._holds):
+            hold.stop("the attenuator was closed")
         self._call("closing", self._handle.Disconnect)
 
     def __enter__(self) -> "Attenuator":
@@ -260,7 +269,9 @@ class Attenuator:
         self._check("home", lambda: self._handle.MechanicalCalibration(self._timeout_ms))
 
     def stop(self) -> None:
-        """Stops the motor."""
+        """Stops the motor; a running hold ends first."""
+        for hold in list(self._holds):
+            hold.stop("Attenuator.stop()")
         self._check("stop", lambda: self._handle.Stop(self._timeout_ms))
 
     def optimize(self) -> None:
@@ -302,3 +313,72 @@ class Attenuator:
         from ._calibration import calibrate
 
         return calibrate(self, meter, wavelength, points, settle, average, apply, full_range, progress)
+
+    # Power set-points and the measured curve (_power.py).
+    def set_power(
+        self,
+        watts: float,
+        meter,
+        tolerance: float = 0.01,
+        max_moves: int = 6,
+        max_transmittance: Optional[float] = None,
+    ) -> "PowerResult":
+        """Sets a power on ``meter`` (an optivane.PowerMeter, or any callable that returns watts): a first
+        move from the device's calibration (else the nominal curve), then corrections from the meter's
+        readings until the power is within ``tolerance`` (relative; the meter's noise widens it) or
+        ``max_moves`` are used. Every last approach comes from below, never beyond the permitted range or
+        ``max_transmittance``. Returns a PowerResult; not reaching the set-point raises
+        SetpointNotReached with the result and the reason attached.
+        """
+        from ._power import set_power
+
+        return set_power(self, watts, meter, tolerance, max_moves, max_transmittance)
+
+    def hold(
+        self,
+        watts: float,
+        meter,
+        tolerance: float = 0.01,
+        interval: float = 1.0,
+        max_transmittance: Optional[float] = None,
+        max_moves: int = 6,
+        on_state: Optional[Callable[[str, str], None]] = None,
+    ) -> "Hold":
+        """Sets the power as set_power does, then keeps it against the laser's drift on a thread of its
+        own, reading the meter every ``interval`` seconds; use it as ``with att.hold(...) as h:``. A
+        blocked beam or a silent meter freezes it (nothing moves until readings return), a set-point out
+        of reach is held at the ceiling; ``h.state``, ``h.message`` and ``h.readings`` tell.
+        ``on_state(state, message)`` is called on each change, from the hold's thread.
+        """
+        from ._power import Hold
+
+        return Hold(self, watts, meter, tolerance, interval, max_moves, max_transmittance, on_state)
+
+    @property
+    def measured_transmittance(self) -> float:
+        """The fraction of the full beam at the present angle, on the measured curve of the device's
+        calibration (at ``wavelength``, or its only one). Assignable: a fraction outside what the
+        attenuator passes or the permitted range raises OutOfRange with the reachable span, unless clamp."""
+        from ._power import measured
+
+        return measured(self)
+
+    @measured_transmittance.setter
+    def measured_transmittance(self, fraction: float) -> None:
+        from ._power import set_measured
+
+        set_measured(self, fraction)
+
+    @property
+    def measured_db(self) -> float:
+        """measured_transmittance in dB below the full beam; assignable."""
+        return _optivane.db_from_transmittance(self.measured_transmittance)
+
+    @measured_db.setter
+    def measured_db(self, db: float) -> None:
+        self.measured_transmittance = _optivane.transmittance_from_db(float(db))
+
+    def _calibration_fit(self, required: bool):
+        from ._power import calibration_fit
+
+        return calibration_fit(self, required)
