@@ -8,68 +8,79 @@ import "Define.js" as Global
 Pane {
     id: root
 
+    // Set by the window once its first frame is drawn.
+    property bool connectedPartsWanted: true
+
     Material.elevation: 0
     padding: 6
 
-    Button {
-        id: stopButton
-        objectName: "stopButton"
+    // The emergency stop and the alias editor show only while a device is connected; they are built once the
+    // window asks for them after its first frame, or at once when a device connects before that.
+    Loader {
+        id: stopSlot
         x: 0
         y: 0
         width: 150
         height: 70
-        visible: backend.motorConnected
-        spacing: 0
-        padding: 0
-        hoverEnabled: true
+        active: root.connectedPartsWanted || backend.motorConnected
+        sourceComponent: Component {
+            Button {
+                id: stopButton
+                objectName: "stopButton"
+                visible: backend.motorConnected
+                spacing: 0
+                padding: 0
+                hoverEnabled: true
 
-        onClicked: backend.EmergencyStop()
+                onClicked: backend.EmergencyStop()
 
-        background: Rectangle {
-            color: "#CE2029"
-        }
+                background: Rectangle {
+                    color: "#CE2029"
+                }
 
-        contentItem: Item {
-            Rectangle {
-                anchors.centerIn: parent
-                width: stopButton.width - 4
-                height: stopButton.height - 16
-                radius: 1
-                color: "transparent"
-                border.color: "white"
-                border.width: 1
-            }
+                contentItem: Item {
+                    Rectangle {
+                        anchors.centerIn: parent
+                        width: stopButton.width - 4
+                        height: stopButton.height - 16
+                        radius: 1
+                        color: "transparent"
+                        border.color: "white"
+                        border.width: 1
+                    }
 
-            MaterialDesignIcon {
-                name: "alert"
-                color: "#fde00d"
-                opacity: 1.0
-            }
+                    MaterialDesignIcon {
+                        name: "alert"
+                        color: "#fde00d"
+                        opacity: 1.0
+                    }
 
-            Text {
-                objectName: "stopText"
-                x: 8
-                width: parent.width - 8
-                anchors.verticalCenter: parent.verticalCenter
-                horizontalAlignment: Text.AlignHCenter
-                text: "STOP"
-                font.family: Global.impactFamily()
-                font.pointSize: 40
-                font.letterSpacing: 8
-                font.weight: Font.Black
-                font.bold: true
-                style: Text.Outline
-                styleColor: "White"
-                color: stopButton.hovered ? "Black" : "transparent"
-                opacity: stopButton.hovered ? 1.0 : 0.1
+                    Text {
+                        objectName: "stopText"
+                        x: 8
+                        width: parent.width - 8
+                        anchors.verticalCenter: parent.verticalCenter
+                        horizontalAlignment: Text.AlignHCenter
+                        text: "STOP"
+                        font.family: Global.impactFamily()
+                        font.pointSize: 40
+                        font.letterSpacing: 8
+                        font.weight: Font.Black
+                        font.bold: true
+                        style: Text.Outline
+                        styleColor: "White"
+                        color: stopButton.hovered ? "Black" : "transparent"
+                        opacity: stopButton.hovered ? 1.0 : 0.1
+                    }
+                }
             }
         }
     }
 
     Row {
         objectName: "statusLine"
-        anchors.top: stopButton.bottom
-        anchors.left: stopButton.left
+        anchors.top: stopSlot.bottom
+        anchors.left: stopSlot.left
         visible: backend.motorConnected
 
         Label {
@@ -111,27 +122,32 @@ Pane {
             }
         }
 
-        LabeledTextField {
-            id: aliasEditor
-            objectName: "aliasEditor"
+        Loader {
             Layout.fillWidth: true
-            padding: 0
             visible: backend.motorConnected
-            enabled: !backend.busy
-            label: "Alias:"
-            labelFont.pixelSize: 13
-            labelFont.letterSpacing: -0.5
-            text: backend.connectedSerialAlias
-            textLayoutFillWidth: true
-            textLayoutRightMargin: 25
-            textHorizontalAlignment: TextInput.AlignRight
-            textFont.bold: true
-            textFont.pixelSize: 20
-            textFont.letterSpacing: -0.5
-            textFont.family: Global.impactFamily()
-            maximumLength: 16
+            active: root.connectedPartsWanted || backend.motorConnected
+            sourceComponent: Component {
+                LabeledTextField {
+                    id: aliasEditor
+                    objectName: "aliasEditor"
+                    padding: 0
+                    enabled: !backend.busy
+                    label: "Alias:"
+                    labelFont.pixelSize: 13
+                    labelFont.letterSpacing: -0.5
+                    text: backend.connectedSerialAlias
+                    textLayoutFillWidth: true
+                    textLayoutRightMargin: 25
+                    textHorizontalAlignment: TextInput.AlignRight
+                    textFont.bold: true
+                    textFont.pixelSize: 20
+                    textFont.letterSpacing: -0.5
+                    textFont.family: Global.impactFamily()
+                    maximumLength: 16
 
-            onApplied: backend.connectedSerialAlias = text
+                    onApplied: backend.connectedSerialAlias = text
+                }
+            }
         }
     }
 }

@@ -37,41 +37,16 @@ Pane {
         function onMotorStepChanged() { root.stepValue = backend.step; }
     }
 
-    // The dial is built when it is first shown, or when dialWanted is set beforehand; the window sets that after
-    // its first frame, which the dial, too large for the opening height, takes no part in.
+    // The dial is built when it is first shown, or once dialWanted is set; the window sets that after its first
+    // frame, which the dial, too large for the opening height, takes no part in.
     Loader {
         anchors.centerIn: parent
         width: Math.min(root.availableWidth, root.availableHeight) - 10
         height: width
         active: root.circular || root.dialWanted
-        sourceComponent: Component {
-            CircularDegreeMornitor {
-                objectName: "degreeDial"
-                visible: root.circular
-                accentColor: root.Material.accent
-                foregroundColor: root.Material.foreground
-                backgroundColor: root.Material.background
-                focusDegree: root.focusDegree
-                transmittanceText: root.transmittanceText
-                degreeText: root.degreeText
-                stepText: root.stepText
-                degreeValue: Number(root.degreeText)
 
-                CircularTransmittanceMornitor {
-                    objectName: "transmittanceGauge"
-                    anchors.centerIn: parent
-                    width: parent.width - 70
-                    height: width
-                    accentColor: root.Material.accent
-                    foregroundColor: root.Material.foreground
-                    backgroundColor: root.Material.background
-                    focusDegree: root.focusDegree
-                    transmittanceText: root.transmittanceText
-                    degreeText: root.degreeText
-                    stepText: root.stepText
-                }
-            }
-        }
+        // By name, so that its types, the shapes among them, load only with it.
+        Component.onCompleted: setSource("CircularMornitor.qml", { "monitor": root })
     }
 
     FlatTransmittanceMornitor {

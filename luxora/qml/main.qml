@@ -10,9 +10,10 @@ ApplicationWindow {
 
     readonly property int tabIndex: tabBar.currentIndex
     readonly property bool monitorShown: tabIndex === 0 || tabIndex === 1
-    // The pages that the window does not open on, and the dial, which the opening height has no room for, are
-    // built once the first frame has gone to the render thread, on the GUI thread while that frame is drawn. Input
-    // waits in the event queue meanwhile, so no tab can be opened before its page is there.
+    // The pages that the window does not open on, the dial, which the opening height has no room for, and the
+    // parts of the header that only a connected device shows are built once the first frame is on the screen;
+    // input waits in the event queue meanwhile, so no tab opens before its page is there. They are loaded by
+    // name, so that not even their types are loaded before that frame.
     property bool laterPartsWanted: false
 
     visible: true
@@ -54,6 +55,7 @@ ApplicationWindow {
         header: Header {
             objectName: "header"
             height: 100
+            connectedPartsWanted: mainWindow.laterPartsWanted
         }
 
         footer: TabBar {
@@ -119,11 +121,10 @@ ApplicationWindow {
 
                     Loader {
                         active: mainWindow.laterPartsWanted
-                        sourceComponent: Component {
-                            ControlPanel {
-                                objectName: "controlPanel"
-                                readonlyTransmittanceText: monitor.transmittanceText
-                            }
+                        source: "ControlPanel.qml"
+                        onLoaded: {
+                            item.objectName = "controlPanel";
+                            item.readonlyTransmittanceText = Qt.binding(function () { return monitor.transmittanceText; });
                         }
                     }
                     Calibration {
@@ -133,19 +134,13 @@ ApplicationWindow {
                     }
                     Loader {
                         active: mainWindow.laterPartsWanted
-                        sourceComponent: Component {
-                            SystemSettings {
-                                objectName: "systemSettings"
-                            }
-                        }
+                        source: "SystemSettings.qml"
+                        onLoaded: item.objectName = "systemSettings"
                     }
                     Loader {
                         active: mainWindow.laterPartsWanted
-                        sourceComponent: Component {
-                            AboutPage {
-                                objectName: "aboutPage"
-                            }
-                        }
+                        source: "AboutPage.qml"
+                        onLoaded: item.objectName = "aboutPage"
                     }
                 }
             }

@@ -17,6 +17,8 @@ TestCase {
         window = component.createObject(null, { width: 480 });
         verify(window !== null);
         verify(waitForRendering(window.contentItem));
+        // The parts that the window builds after its first frame.
+        tryVerify(function () { return window.laterPartsWanted; });
     }
 
     function connect(name) {
