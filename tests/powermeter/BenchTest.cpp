@@ -72,7 +72,7 @@ class MeterFaults : public testing::TestWithParam<const char *> {};
 
 TEST_P(MeterFaults, EveryFaultIsAnErrorNamingTheMeter) {
     TempXdg xdg;
-    Simulator sim(Simulator::Meter{"thorlabs"});
+    Simulator sim(Simulator::Meter{"thorlabs"}, {});
     const std::string address = sim.meterAddress(GetParam());
     const struct {
         const char *on;
@@ -132,7 +132,7 @@ TEST(MeterBench, ReadingDuringAMoveIsAtTheMotorsAngleThen) {
 
 TEST(MeterBench, ScpiInLongAndShortFormsAnyCase) {
     TempXdg xdg;
-    Simulator sim(Simulator::Meter{"thorlabs"});
+    Simulator sim(Simulator::Meter{"thorlabs"}, {});
     const auto line = powermeter::OpenTransport(sim.meterAddress("tcp"));
     const struct {
         const char *request;

@@ -45,7 +45,7 @@ Simulator::Simulator(std::vector<std::string> extraArgs, bool baudDelay)
     start(std::move(args), 1);
 }
 
-Simulator::Simulator(Meter meter, std::vector<std::string> extraArgs, bool baudDelay)
+Simulator::Simulator(const Meter &meter, std::vector<std::string> extraArgs, bool baudDelay)
     : folder_(makeFolder()), controlPath_(folder_ + "/control.sock"), transcriptPath_(folder_ + "/transcript.log"),
       meterPath_(folder_ + "/meter") {
     std::vector<std::string> args = {OPTIVANE_SIM_PATH, "--control",      controlPath_, "--transcript",

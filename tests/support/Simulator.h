@@ -29,11 +29,13 @@ public:
 #if !defined(_WIN32)
     // The bench: the same, plus a power meter of that dialect ("thorlabs", "newport", "ophir", "gentec") on a
     // second terminal, linked at meterPath() in the simulator's folder, and on a TCP socket of 127.0.0.1.
-    // The beam's options go into extraArgs ("--true-offset-deg", "-3.7", "--noise", "0.002", "--seed", "1").
+    // The beam's options go into extraArgs ("--true-offset-deg", "-3.7", "--noise", "0.002", "--seed", "1"),
+    // which has no default so that Simulator({"--silent"}) still means the constructor above:
+    // Simulator sim(Simulator::Meter{"thorlabs"}, {});
     struct Meter {
         std::string kind = "thorlabs";
     };
-    Simulator(Meter meter, std::vector<std::string> extraArgs = {}, bool baudDelay = false);
+    Simulator(const Meter &meter, std::vector<std::string> extraArgs, bool baudDelay = false);
 #endif
     // Ends the simulator (SIGTERM, SIGKILL if it lingers) and removes its folder; never throws.
     ~Simulator();
