@@ -27,7 +27,9 @@ public:
     virtual void MoveToDeg(double angle) = 0; // returns when the device has answered; throws MotorError
 };
 
-// The Motor of a connected handle; port names it in messages.
+// The Motor of a connected handle; port names it in messages. It moves and reads in motor steps through
+// the device's own scale (read once, on first use), so that an angle read and moved to again is the same
+// step: the library's float degrees would lose one on the way.
 class OptivaneMotor : public Motor {
 public:
     OptivaneMotor(KORVAN::Optivane &handle, std::string port, int timeoutMs);
@@ -35,9 +37,12 @@ public:
     void MoveToDeg(double angle) override;
 
 private:
+    double StepsPerDegree();
+
     KORVAN::Optivane &handle_;
     std::string port_;
     int timeoutMs_;
+    double stepsPerDegree_ = 0.0;
 };
 
 } // namespace calibration

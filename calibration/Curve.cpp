@@ -184,7 +184,8 @@ CurveFit FitCurve(const std::vector<Sample> &samples, double spanDeg, double nea
     fit.pmaxW = fit.a + r;
 
     if (peak == 0.0)
-        throw CalibrationRefused("the meter read 0 W at every point: is the laser on and the beam on the meter?");
+        throw CalibrationRefused(
+            "no modulation: the meter read 0 W at every point; is the laser on and the beam on the meter?");
     // The uncertainty of R along the direction (b, c)/R.
     const double ub = r > 0.0 ? fit.b / r : 1.0;
     const double uc = r > 0.0 ? fit.c / r : 0.0;

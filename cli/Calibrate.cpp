@@ -195,7 +195,8 @@ int Calibrate(const Options &options) {
                 WriteCsv(options.csvPath, refusal.samples, nullptr);
             throw Failure(kExitRefused,
                           session.port() + ": calibration refused: " + refusal.what() +
-                              (options.csvPath.empty() ? "" : " (the readings are in " + options.csvPath + ")"));
+                              (options.csvPath.empty() ? "" : " (the readings are in " + options.csvPath + ")") + "; " +
+                              ReturnNote(motor, startDeg));
         } catch (const calibration::MotorError &error) {
             bar.Clear();
             throw Failure(ExitStatusOf(error.status), std::string(error.what()) + "; " + ReturnNote(motor, startDeg));
