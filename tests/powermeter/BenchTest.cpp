@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <string>
 #include <thread>
 #include <vector>
@@ -128,6 +129,63 @@ TEST(MeterBench, ReadingDuringAMoveIsAtTheMotorsAngleThen) {
     const auto between =
         std::count_if(readings.begin(), readings.end(), [&](double w) { return w > 2 * dark && w < bright / 2; });
     EXPECT_GE(between, 3); // 1.5 s of travel, a reading every 0.1 s or so
+}
+
+double Value(const std::string &answer) {
+    EXPECT_EQ(answer.substr(0, 3), "ok ") << answer;
+    return std::stod(answer.substr(3));
+}
+
+TEST(MeterBench, PowerFollowsTheRealCurveTheLaserAndTheBeam) {
+    TempXdg xdg;
+    Simulator sim(Simulator::Meter{"thorlabs"}, {"--laser-mw", "5", "--true-offset-deg", "-3.7", "--extinction-db",
+                                                 "20", "--insertion-loss-db", "1"});
+    const double tMax = std::pow(10.0, -0.1);
+    const double tMin = tMax * 0.01;
+    for (const char *steps : {"-1473", "0", "3000", "16446", "-19393", "50000"}) {
+        ASSERT_EQ(sim.control(std::string("set position ") + steps), "ok");
+        const double angle = Value(sim.control("get angle"));
+        const double s = std::sin(M_PI / 2 * (angle + 3.7) / 45.0);
+        const double expected = 5e-3 * (tMin + (tMax - tMin) * s * s);
+        EXPECT_NEAR(sim.truePowerW(), expected, 1e-6 * expected) << angle; // as far as the numbers' digits go
+    }
+    ASSERT_EQ(sim.control("set position 16446"), "ok"); // 41.3°, the curve's top
+    ASSERT_EQ(sim.control("laser 2"), "ok");
+    EXPECT_NEAR(sim.truePowerW(), 2e-3 * tMax, 1e-9);
+    ASSERT_EQ(sim.control("beam block"), "ok");
+    EXPECT_EQ(sim.truePowerW(), 0.0);
+    EXPECT_EQ(PowerMeter::Open(sim.meterAddress("tcp"), Kind::Thorlabs)->ReadPowerW(), 0.0);
+    ASSERT_EQ(sim.control("beam unblock"), "ok");
+    EXPECT_NEAR(sim.truePowerW(), 2e-3 * tMax, 1e-9);
+}
+
+TEST(MeterBench, LaserDriftsFromItsLastSetting) {
+    TempXdg xdg;
+    Simulator sim(Simulator::Meter{"thorlabs"}, {"--drift-per-min", "-6", "--speed", "0"});
+    ASSERT_EQ(sim.control("laser 10"), "ok");
+    const auto start = std::chrono::steady_clock::now();
+    const double first = sim.truePowerW();
+    std::this_thread::sleep_for(600ms);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_NEAR(sim.truePowerW() / first, 1.0 - 0.1 * seconds, 0.01); // -6 per minute: -10 % a second
+}
+
+TEST(MeterBench, NoiseHasItsDeviationAndRepeatsWithItsSeed) {
+    TempXdg xdg;
+    const std::vector<std::string> args = {"--noise", "0.01", "--seed", "7", "--meter-delay", "0"};
+    std::vector<double> runs[2];
+    for (auto &readings : runs) {
+        Simulator sim(Simulator::Meter{"thorlabs"}, args);
+        const auto meter = PowerMeter::Open(sim.meterAddress("tcp"), Kind::Thorlabs);
+        const double truth = sim.truePowerW();
+        for (int i = 0; i < 200; ++i)
+            readings.push_back(meter->ReadPowerW() / truth - 1.0);
+    }
+    EXPECT_EQ(runs[0], runs[1]);
+    double sum = 0;
+    for (double deviation : runs[0])
+        sum += deviation * deviation;
+    EXPECT_NEAR(std::sqrt(sum / 200), 0.01, 0.002);
 }
 
 TEST(MeterBench, ScpiInLongAndShortFormsAnyCase) {
