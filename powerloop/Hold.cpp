@@ -124,6 +124,12 @@ Step HoldCore::Decide(double watts) {
     if (const double full = detail::FullPowerFrom(plan_, model_.shiftDeg, angleDeg_, watts); full > 0)
         model_.fullPowerW = full;
 
+    // Left outside the window by someone else: back inside first, whatever the reading.
+    if (angleDeg_ > plan_.HighDeg() + 1e-3 || angleDeg_ < plan_.LowDeg() - 1e-3) {
+        step.move = true;
+        step.angleDeg = std::clamp(angleDeg_, plan_.LowDeg(), plan_.HighDeg());
+        return step;
+    }
     const bool atCeiling = angleDeg_ >= plan_.HighDeg() - 1e-3;
     const bool atFloor = angleDeg_ <= plan_.LowDeg() + 1e-3;
     // Back inside the dead band: a limit state ends (said once); nothing moves.

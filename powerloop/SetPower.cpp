@@ -297,8 +297,9 @@ SetResult Loop::Run() {
             const double fraction = std::max(4 * plan_.curve.FractionAt(angle_), 1e-4);
             target = std::clamp(plan_.curve.AngleForFraction(fraction), plan_.LowDeg(), plan_.HighDeg());
         }
-        const bool atCeiling = angle_ >= plan_.HighDeg() - 1e-3;
-        const bool atFloor = angle_ <= plan_.LowDeg() + 1e-3;
+        // At an end of the window, not beyond it: a motor left outside by someone else is brought inside.
+        const bool atCeiling = std::fabs(angle_ - plan_.HighDeg()) <= 1e-3;
+        const bool atFloor = std::fabs(angle_ - plan_.LowDeg()) <= 1e-3;
         if (error < 0 && atCeiling && target >= plan_.HighDeg() - 1e-3)
             return End(Reason::LaserTooWeak, "the laser is too weak for " + Watts(setpointW_) +
                                                  " within the permitted range: at its ceiling (" +
