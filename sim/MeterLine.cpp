@@ -94,21 +94,7 @@ MeterLine::MeterLine(const MeterOptions &options, Transcript &transcript, Readin
             link_ = std::make_unique<Link>(options_.port, slavePath_);
         }
         if (!options_.listen.empty()) {
-            const sockaddr_in address = listenAddress(options_.listen);
-            listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-            if (listener_ < 0)
-                fail("socket");
-            const int on = 1;
-            ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-            if (::bind(listener_, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
-                ::listen(listener_, 8) != 0)
-                fail("meter socket " + options_.listen);
-            sockaddr_in bound{};
-            socklen_t size = sizeof bound;
-            ::getsockname(listener_, reinterpret_cast<sockaddr *>(&bound), &size);
-            char host[INET_ADDRSTRLEN];
-            ::inet_ntop(AF_INET, &bound.sin_addr, host, sizeof host);
-            tcpAddress_ = std::string(host) + ":" + std::to_string(ntohs(bound.sin_port));
+            listen(listenAddress(options_.listen));
         }
     } catch (...) {
         closeTerminal();
@@ -118,11 +104,31 @@ MeterLine::MeterLine(const MeterOptions &options, Transcript &transcript, Readin
     }
 }
 
+void MeterLine::listen(const sockaddr_in &address) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (listener_ < 0)
+        fail("socket");
+    // The same port again after a hang-up, while the old connections linger in TIME_WAIT.
+    const int on = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (::bind(listener_, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 8) != 0) {
+        const int error = errno;
+        ::close(listener_);
+        listener_ = -1;
+        errno = error;
+        fail("meter socket " + options_.listen);
+    }
+    socklen_t size = sizeof bound_;
+    ::getsockname(listener_, reinterpret_cast<sockaddr *>(&bound_), &size);
+    char host[INET_ADDRSTRLEN];
+    ::inet_ntop(AF_INET, &bound_.sin_addr, host, sizeof host);
+    tcpAddress_ = std::string(host) + ":" + std::to_string(ntohs(bound_.sin_port));
+}
+
 MeterLine::~MeterLine() {
     link_.reset();
     hangUp();
-    if (listener_ >= 0)
-        ::close(listener_);
 }
 
 void MeterLine::openTerminal() {
@@ -155,6 +161,10 @@ void MeterLine::hangUp() {
     for (const Client &client : clients_)
         ::close(client.fd);
     clients_.clear();
+    // An unplugged meter takes no connections either.
+    if (listener_ >= 0)
+        ::close(listener_);
+    listener_ = -1;
     pending_.clear();
     hangUpNext_ = false;
 }
@@ -192,17 +202,21 @@ std::string MeterLine::control(const std::string &command, const std::string &ar
         return "ok";
     }
     if (command == "reopen" && argument.empty()) {
-        if (options_.port.empty())
-            return "error meter reopen: the meter has no terminal";
         try {
             hangUp();
-            openTerminal();
-            link_->repoint(slavePath_);
+            if (!options_.port.empty()) {
+                openTerminal();
+                link_->repoint(slavePath_);
+            }
+            if (!tcpAddress_.empty())
+                listen(bound_);
         } catch (const std::exception &e) {
             return std::string("error meter reopen: ") + e.what();
         }
-        transcript_.meterEvent("reopen " + slavePath_, now);
-        return "ok " + slavePath_;
+        // The terminal's new path, or the socket's address, which stays.
+        const std::string where = options_.port.empty() ? tcpAddress_ : slavePath_;
+        transcript_.meterEvent("reopen " + where, now);
+        return "ok " + where;
     }
     return "error unknown meter command: " + command + (argument.empty() ? "" : " " + argument);
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <netinet/in.h>
+
 #include "DeviceSide.h"
 #include "MeterModel.h"
 #include "Transcript.h"
@@ -37,7 +39,7 @@ public:
 
     // Empty when there is none, or after a hang-up.
     std::string ptyPath() const { return master_ >= 0 ? slavePath_ : std::string(); }
-    // "127.0.0.1:NNNNN", empty without a socket.
+    // "127.0.0.1:NNNNN", empty without a socket; it stays across a hang-up.
     std::string tcpAddress() const { return tcpAddress_; }
     std::size_t queries() const { return queries_; }
 
@@ -64,6 +66,8 @@ private:
     };
 
     void openTerminal();
+    // Throws std::runtime_error.
+    void listen(const sockaddr_in &address);
     void closeTerminal();
     void hangUp();
     void readFrom(int fd, std::string &input, int client, TimePoint now);
@@ -80,7 +84,8 @@ private:
     std::string slavePath_;
     std::string terminalInput_;
     std::unique_ptr<Link> link_;
-    int listener_ = -1;
+    int listener_ = -1;   // closed while hung up
+    sockaddr_in bound_{}; // where it listens, a port taken at start kept across a hang-up
     std::string tcpAddress_;
     std::vector<Client> clients_;
     std::vector<Pending> pending_;
