@@ -38,7 +38,7 @@ Device:
 
 Bench (a laser, the attenuator's real curve and a power meter behind it):
   --meter-port COMn|PATH      a second terminal that answers as a power meter, registered as COMn in the
-                              port folder or linked at PATH; its path is printed as "meter PATH"
+                              port folder or linked at PATH; printed as "meter /dev/pts/N"
   --meter-kind KIND           thorlabs (default), newport, ophir or gentec
   --meter-listen HOST:PORT    the same meter on a TCP socket (PORT 0: a free one); printed as
                               "meter-tcp HOST:PORT"
@@ -187,6 +187,10 @@ bool parse(int argc, char **argv, sim::Options &options) {
             options.meter.kind = *kind;
             meterOnly = true;
         } else if (name == "--meter-listen") {
+            const std::size_t colon = value.rfind(':');
+            if (colon == std::string_view::npos || colon == 0 || !sim::parseInteger(value.substr(colon + 1), 0, 65535))
+                throw UsageError("--meter-listen: expected HOST:PORT (PORT 0..65535), got '" + std::string(value) +
+                                 "'");
             options.meter.listen = value;
         } else if (name == "--meter-delay") {
             options.meter.delayMs = static_cast<int>(integer(name, value, 0, 60000));
