@@ -61,8 +61,9 @@ std::string Percent(double fraction) {
     return text;
 }
 
-std::string SetOutcome(const powerloop::SetResult &result) {
-    const std::string moves = std::to_string(result.moves) + (result.moves == 1 ? " move" : " moves");
+std::string SetOutcome(const powerloop::SetResult &result, const powerloop::Plan &plan) {
+    const std::string moves = std::to_string(result.moves) + (result.moves == 1 ? " move" : " moves") +
+                              (plan.curve.measured() ? " from the calibration" : " without a calibration");
     if (result.reached)
         return Watts(result.setpointW) + " reached: " + Watts(result.powerW) + " (" + Percent(result.relativeError) +
                ") in " + moves;
@@ -549,7 +550,7 @@ int AttenuatorWorker::runPowerJob(const Job &job) {
         return KORVAN::Ok;
     }
     if (job.kind == JobKind::Power) {
-        note_ = "power set-point " + SetOutcome(result);
+        note_ = "power set-point " + SetOutcome(result, *job.plan);
         return KORVAN::Ok;
     }
     // The hold starts where the set left the motor, with what it learnt of the beam; a set that did not
@@ -571,7 +572,7 @@ int AttenuatorWorker::runPowerJob(const Job &job) {
     }
     run.nextReading = Clock::now() + std::chrono::milliseconds(settings_.holdIntervalMs);
     hold_ = std::move(run);
-    note_ = "first set " + SetOutcome(result);
+    note_ = "first set " + SetOutcome(result, *job.plan);
     return KORVAN::Ok;
 }
 
