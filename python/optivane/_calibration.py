@@ -105,7 +105,7 @@ class Calibration:
     meter: str
     date: str
     span_deg: float = 45.0
-    samples: List[Tuple[float, float]] = field(default_factory=list)
+    samples: List[Tuple[float, float]] = field(default_factory=list, repr=False)
     applied: Optional[str] = None
     """the luxora settings file the offset was written to, with apply=True"""
     _fit: dict = field(default_factory=dict, repr=False)
