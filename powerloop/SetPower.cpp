@@ -331,9 +331,21 @@ SetResult Loop::Run() {
             return meterFailed(m);
         points.push_back({angle_, m.meanW});
 
-        // Down and brighter: the motor is below the curve's true minimum, and less than this the attenuator
-        // does not pass.
-        if (target < before.angleDeg - 0.01 && error > 0 && m.meanW > before.powerW * (1 + tolerance / 2))
+        // Low on the nominal curve, a move that brightens downward or darkens upward shows the motor below the
+        // curve's true minimum (its offset is unknown): the minimum lies above the lower of the two angles, so
+        // the curve is placed there and the loop goes on upward. With a calibration, which knows the minimum,
+        // a downward move that brightens says that less than this the attenuator does not pass.
+        const double lower = std::min(target, before.angleDeg);
+        const bool wrongWay = std::fabs(target - before.angleDeg) >= 0.01 && m.meanW > 0 && before.powerW > 0 &&
+                              (target < before.angleDeg ? m.meanW > before.powerW * (1 + tolerance / 2)
+                                                        : m.meanW < before.powerW * (1 - tolerance / 2));
+        if (wrongWay && !plan_.curve.measured() && plan_.curve.FractionAt(lower - model_.shiftDeg) < 0.01 &&
+            lower + 0.05 - plan_.curve.offsetDeg() > model_.shiftDeg) {
+            model_.shiftDeg = lower + 0.05 - plan_.curve.offsetDeg();
+            placed = false;
+            continue;
+        }
+        if (wrongWay && target < before.angleDeg && error > 0)
             return End(Reason::BelowFloor, "less than " + Watts(setpointW_) +
                                                " is below what the attenuator passes "
                                                "at its least: the power rises again below " +
