@@ -2,12 +2,12 @@
 // records kept.
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <unistd.h>
 
 #include "Commands.h"
 #include "Output.h"
 #include "Session.h"
+#include "calibration/Files.h"
 #include "calibration/Plot.h"
 #include "calibration/Records.h"
 #include "calibration/Settings.h"
@@ -96,19 +96,20 @@ private:
 
 void WriteCsv(const std::string &path, const std::vector<calibration::Sample> &samples,
               const calibration::CurveFit *fit) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << (fit ? "angle_deg,power_w,fit_w,residual_w\n" : "angle_deg,power_w\n");
+    std::string text = fit ? "angle_deg,power_w,fit_w,residual_w\n" : "angle_deg,power_w\n";
     for (const calibration::Sample &sample : samples) {
-        file << Format("%.4f", sample.angleDeg) << "," << Format("%.9g", sample.powerW);
+        text += Format("%.4f", sample.angleDeg) + "," + Format("%.9g", sample.powerW);
         if (fit) {
             const double fitted = fit->PowerAt(sample.angleDeg);
-            file << "," << Format("%.9g", fitted) << "," << Format("%.6g", sample.powerW - fitted);
+            text += "," + Format("%.9g", fitted) + "," + Format("%.6g", sample.powerW - fitted);
         }
-        file << "\n";
+        text += "\n";
     }
-    file.flush();
-    if (!file)
-        throw Failure(kExitDeviceStatus, "--csv: cannot write " + path);
+    try {
+        calibration::WriteFileAtomically(path, text, 0644);
+    } catch (const std::runtime_error &error) {
+        throw Failure(kExitDeviceStatus, std::string("--csv: ") + error.what());
+    }
 }
 
 // Where the attenuator is after the sweep, said in the words of the message that ends the command.
