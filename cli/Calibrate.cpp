@@ -192,12 +192,17 @@ int Calibrate(const Options &options) {
             throw Failure(kExitCancelled, session.port() + ": calibration cancelled; " + ReturnNote(motor, startDeg));
         } catch (const calibration::SweepRefused &refusal) {
             bar.Clear();
-            if (!options.csvPath.empty())
-                WriteCsv(options.csvPath, refusal.samples, nullptr);
-            throw Failure(kExitRefused,
-                          session.port() + ": calibration refused: " + refusal.what() +
-                              (options.csvPath.empty() ? "" : " (the readings are in " + options.csvPath + ")") + "; " +
-                              ReturnNote(motor, startDeg));
+            std::string readings;
+            if (!options.csvPath.empty()) {
+                try {
+                    WriteCsv(options.csvPath, refusal.samples, nullptr);
+                    readings = " (the readings are in " + options.csvPath + ")";
+                } catch (const Failure &failure) {
+                    readings = " (" + std::string(failure.what()) + ")";
+                }
+            }
+            throw Failure(kExitRefused, session.port() + ": calibration refused: " + refusal.what() + readings + "; " +
+                                            ReturnNote(motor, startDeg));
         } catch (const calibration::MotorError &error) {
             bar.Clear();
             throw Failure(ExitStatusOf(error.status), std::string(error.what()) + "; " + ReturnNote(motor, startDeg));
