@@ -546,7 +546,8 @@ int AttenuatorWorker::runPowerJob(const Job &job) {
 
     std::lock_guard<std::mutex> lock(mutex_);
     if (result.reason == powerloop::Reason::Cancelled) {
-        note_ = "the power set to " + Watts(job.value) + " was cancelled";
+        note_ = job.kind == JobKind::Hold ? "the hold at " + Watts(job.value) + " ended during its first set"
+                                          : "the power set to " + Watts(job.value) + " was cancelled";
         return KORVAN::Ok;
     }
     if (job.kind == JobKind::Power) {
@@ -570,6 +571,9 @@ int AttenuatorWorker::runPowerJob(const Job &job) {
         note_ = "the hold at " + Watts(job.value) + " was refused: " + error.what();
         return KORVAN::Ok;
     }
+    // A set that had no reading to go by leaves a hold without one: frozen from the start.
+    if (result.reason == powerloop::Reason::MeterNotAnswering)
+        run.core->OnFailedReading(readings_.powerError);
     run.nextReading = Clock::now() + std::chrono::milliseconds(settings_.holdIntervalMs);
     hold_ = std::move(run);
     note_ = "first set " + SetOutcome(result, *job.plan);
