@@ -135,7 +135,9 @@ bool EndsWith(const std::string &text, const std::string &suffix, std::string *r
         return false;
     const std::string tail = text.substr(text.size() - suffix.size());
     if (!std::equal(tail.begin(), tail.end(), suffix.begin(),
-                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; }))
+                    [](char a, char b) {
+                        return std::tolower(static_cast<unsigned char>(a)) == static_cast<unsigned char>(b);
+                    }))
         return false;
     *rest = text.substr(0, text.size() - suffix.size());
     return true;
@@ -248,7 +250,9 @@ Options ParseArguments(int argc, char **argv) {
             if (!(options.timeoutSeconds > 0 && options.timeoutSeconds <= kMaxTimeoutSeconds))
                 throw Usage("--timeout: expected seconds above 0, at most 3600, got '" + value + "'");
         } else if (arg == "--interval") {
-            options.intervalSeconds = Number(arg, value);
+            // "1s" reads as 1.
+            options.intervalSeconds =
+                Number(arg, value.size() > 1 && value.back() == 's' ? value.substr(0, value.size() - 1) : value);
             options.intervalGiven = true;
             if (!(options.intervalSeconds >= 0 && options.intervalSeconds <= kMaxTimeoutSeconds))
                 throw Usage("--interval: expected seconds from 0 to 3600, got '" + value + "'");
@@ -300,9 +304,9 @@ Target ParseTarget(const std::string &text) {
         return {Target::Transmittance, frontend::TransmittanceFromPercent(Number("percent", number))};
     if (EndsWith(text, "db", &number))
         return {Target::Transmittance, frontend::TransmittanceFromDecibels(Number("dB", number))};
-    // Powers: the longer units first, as every one of them ends in W.
+    // Powers: the longer units first, as every one of them ends in W; the micro sign and the Greek mu alike.
     static const std::pair<const char *, double> kPowerUnits[] = {
-        {"mw", 1e-3}, {"uw", 1e-6}, {"\xc2\xb5w", 1e-6}, {"nw", 1e-9}, {"w", 1.0}};
+        {"mw", 1e-3}, {"uw", 1e-6}, {"\xc2\xb5w", 1e-6}, {"\xce\xbcw", 1e-6}, {"nw", 1e-9}, {"w", 1.0}};
     for (const auto &[unit, scale] : kPowerUnits) {
         if (EndsWith(text, unit, &number)) {
             const double watts = Number("power", number) * scale;

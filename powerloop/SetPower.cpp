@@ -297,6 +297,24 @@ SetResult Loop::Run() {
             const double fraction = std::max(4 * plan_.curve.FractionAt(angle_), 1e-4);
             target = std::clamp(plan_.curve.AngleForFraction(fraction), plan_.LowDeg(), plan_.HighDeg());
         }
+        // Where the curve is not placed, readings on both sides of the set-point (the higher angle the
+        // brighter) bracket it better than any model: the angle in between where the square root of the power,
+        // nearly straight in the angle, passes the aim. Near the extinction it bends upward, so this lands
+        // below rather than above.
+        if (!placed) {
+            const Point *below = nullptr, *above = nullptr;
+            for (const Point &point : points) {
+                if (point.powerW < setpointW_ && (!below || point.angleDeg > below->angleDeg))
+                    below = &point;
+                if (point.powerW > setpointW_ && (!above || point.angleDeg < above->angleDeg))
+                    above = &point;
+            }
+            if (below && above && below->angleDeg < above->angleDeg && below->powerW > 0) {
+                const double share = (std::sqrt(setpointW_ * (1 - tolerance / 2)) - std::sqrt(below->powerW)) /
+                                     (std::sqrt(above->powerW) - std::sqrt(below->powerW));
+                target = below->angleDeg + std::clamp(share, 0.0, 1.0) * (above->angleDeg - below->angleDeg);
+            }
+        }
         // At an end of the window, not beyond it: a motor left outside by someone else is brought inside.
         const bool atCeiling = std::fabs(angle_ - plan_.HighDeg()) <= 1e-3;
         const bool atFloor = std::fabs(angle_ - plan_.LowDeg()) <= 1e-3;
@@ -332,16 +350,20 @@ SetResult Loop::Run() {
         points.push_back({angle_, m.meanW});
 
         // Low on the nominal curve, a move that brightens downward or darkens upward shows the motor below the
-        // curve's true minimum (its offset is unknown): the minimum lies above the lower of the two angles, so
-        // the curve is placed there and the loop goes on upward. With a calibration, which knows the minimum,
-        // a downward move that brightens says that less than this the attenuator does not pass.
+        // curve's true minimum (its offset is unknown). The higher angle is the darker, so it lies nearer the
+        // minimum, which is therefore above the middle of the two: the curve is placed there and the loop goes
+        // on. With a calibration, which knows the minimum, a downward move that brightens says that less than
+        // this the attenuator does not pass.
         const double lower = std::min(target, before.angleDeg);
+        const double middle = (target + before.angleDeg) / 2;
         const bool wrongWay = std::fabs(target - before.angleDeg) >= 0.01 && m.meanW > 0 && before.powerW > 0 &&
                               (target < before.angleDeg ? m.meanW > before.powerW * (1 + tolerance / 2)
                                                         : m.meanW < before.powerW * (1 - tolerance / 2));
         if (wrongWay && !plan_.curve.measured() && plan_.curve.FractionAt(lower - model_.shiftDeg) < 0.01 &&
-            lower + 0.05 - plan_.curve.offsetDeg() > model_.shiftDeg) {
-            model_.shiftDeg = lower + 0.05 - plan_.curve.offsetDeg();
+            middle + 0.02 - plan_.curve.offsetDeg() > model_.shiftDeg) {
+            model_.shiftDeg = middle + 0.02 - plan_.curve.offsetDeg();
+            if (const double full = detail::FullPowerFrom(plan_, model_.shiftDeg, angle_, m.meanW); full > 0)
+                model_.fullPowerW = full;
             placed = false;
             continue;
         }
