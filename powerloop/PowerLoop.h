@@ -181,7 +181,7 @@ struct HoldOptions {
     double deadBand = 0.5;        // no correction while the error is within this share of the tolerance
     double maxStepRatio = 1.25;   // one correction raises the power by at most this factor
     double blockedFraction = 0.2; // a reading below this share of the set-point, at once, freezes
-    double resumeFraction = 0.5;  // a frozen hold resumes at this share of the power before the freeze
+    double resumeFraction = 0.8;  // a frozen hold resumes at this share of the power before the freeze
     int noiseReadings = 10;       // readings the meter's noise is taken over
     double backlashDeg = 0.5;
     // The runner reads the motor's angle before each reading: a lost line or a move by another program ends
@@ -312,6 +312,8 @@ private:
     std::string message_;
     std::vector<HoldReading> readings_;
     std::optional<SetResult> setResult_;
+    std::thread::id runnerId_; // set once, by the runner's thread as it starts
+    std::mutex joinMutex_;     // guards thread_: one Wait joins, the others wait for it
     std::thread thread_;
 };
 

@@ -28,11 +28,17 @@ HoldRunner::~HoldRunner() {
 }
 
 void HoldRunner::Start() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> join(joinMutex_);
     if (thread_.joinable())
         return;
     running_ = true;
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            runnerId_ = std::this_thread::get_id();
+        }
+        Run();
+    });
 }
 
 void HoldRunner::Stop(const std::string &reason) {
@@ -46,13 +52,14 @@ void HoldRunner::Stop(const std::string &reason) {
 }
 
 void HoldRunner::Wait() {
-    std::thread::id id;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        id = thread_.get_id();
+        // From a callback, on the runner's own thread, there is nothing to wait for.
+        if (runnerId_ == std::this_thread::get_id())
+            return;
     }
-    // From a callback, on the runner's own thread, there is nothing to wait for.
-    if (id != std::thread::id() && id != std::this_thread::get_id())
+    std::lock_guard<std::mutex> join(joinMutex_);
+    if (thread_.joinable())
         thread_.join();
 }
 
