@@ -54,8 +54,9 @@ TEST_P(Fit, FindsTheMinimumPmaxAndExtinction) {
     const calibration::CurveFit fit = FitCurve(Sweep(c.bench, c.points, c.centreDeg), 45.0, c.centreDeg);
     EXPECT_NEAR(fit.offsetDeg, c.bench.offsetDeg, c.offsetToleranceDeg);
     EXPECT_NEAR(fit.pmaxW / c.bench.pmaxW, 1.0, 0.005);
-    if (c.extinctionToleranceDb > 0)
+    if (c.extinctionToleranceDb > 0) {
         EXPECT_NEAR(fit.extinctionDb, c.bench.extinctionDb, c.extinctionToleranceDb);
+    }
     EXPECT_EQ(fit.points, static_cast<std::size_t>(c.points));
     if (c.bench.noise > 0) {
         // The uncertainty is that of the noise: neither zero nor far from the error it describes.
