@@ -121,7 +121,7 @@ std::string PowerText(double watts) {
     if (watts >= 1e-3)
         return Format("%.5g mW", watts * 1e3);
     if (watts >= 1e-6)
-        return Format("%.5g uW", watts * 1e6);
+        return Format("%.5g µW", watts * 1e6);
     return Format("%.5g nW", watts * 1e9);
 }
 

@@ -457,8 +457,8 @@ py::dict ResultDict(const powerloop::SetResult &result) {
 class PyHold {
 public:
     PyHold(KORVAN::Optivane &handle, const std::string &port, int timeoutMs, const powerloop::Plan &plan,
-           py::object source, double setpointW, const powerloop::HoldOptions &hold,
-           const powerloop::SetOptions &set, py::object onReading, py::object onState, py::object onCorrection)
+           py::object source, double setpointW, const powerloop::HoldOptions &hold, const powerloop::SetOptions &set,
+           py::object onReading, py::object onState, py::object onCorrection)
         : source_(std::move(source)), onReading_(std::move(onReading)), onState_(std::move(onState)),
           onCorrection_(std::move(onCorrection)), motor_(handle, port, timeoutMs) {
         powerloop::HoldCallbacks callbacks;
@@ -604,9 +604,8 @@ void BindPowerLoop(py::module_ &m) {
                  powerloop::SetOptions set;
                  set.tolerance = tolerance;
                  set.maxMoves = maxMoves;
-                 return std::make_unique<PyHold>(handle, port, timeoutMs, plan, std::move(source), setpointW, hold,
-                                                 set, std::move(onReading), std::move(onState),
-                                                 std::move(onCorrection));
+                 return std::make_unique<PyHold>(handle, port, timeoutMs, plan, std::move(source), setpointW, hold, set,
+                                                 std::move(onReading), std::move(onState), std::move(onCorrection));
              }),
              py::arg("handle"), py::arg("port"), py::arg("timeoutMs"), py::arg("plan"), py::arg("source"),
              py::arg("setpoint"), py::arg("tolerance"), py::arg("interval"), py::arg("max_moves"),
