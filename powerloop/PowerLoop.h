@@ -122,7 +122,7 @@ struct BeamModel {
 
 // Closed loop: set a power with the meter in the loop.
 struct SetOptions {
-    double tolerance = 0.01;    // relative; the loop uses the larger of this and the meter's noise
+    double tolerance = 0.01;    // relative; the loop uses the larger of this and twice the meter's noise
     int maxMoves = 6;           // corrections, the first move included
     double settleSeconds = 0.2; // after each move, before the readings
     int average = 3;            // readings averaged per measurement
