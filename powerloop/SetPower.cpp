@@ -289,6 +289,12 @@ SetResult Loop::Run() {
             else
                 aimW = m.meanW + 0.7 * (aimW - m.meanW);
         }
+        // Down towards a set-point low on an unplaced curve, where a wrong offset misses most: first to about
+        // 1 % of the estimated full beam, where a reading owes little to the extinction and places the curve.
+        const double placeable = 3 * kUsableFraction * model_.fullPowerW;
+        if (!placed && error > 0 && aimW < placeable && m.meanW > placeable * 1.5 &&
+            plan_.curve.FractionAt(angle_ - model_.shiftDeg) >= kUsableFraction)
+            aimW = placeable;
         double target;
         if (model_.fullPowerW > 0) {
             target = detail::AngleForPower(plan_, model_, aimW);
