@@ -24,16 +24,6 @@ namespace {
 // Within this, the attenuator is where it started (a step is 0.0025°).
 constexpr double kSamePlaceDeg = 0.01;
 
-std::string Format(const char *format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
-nlohmann::json Finite(double value) {
-    return std::isfinite(value) ? nlohmann::json(value) : nlohmann::json(nullptr);
-}
-
 std::string Watts(double watts) {
     return Format("%.4e W", watts) + " (" + Format("%.6g mW", watts * 1e3) + ")";
 }

@@ -11,16 +11,6 @@
 
 namespace cli {
 
-namespace {
-
-std::string Format(const char *format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
-} // namespace
-
 int Hold(const Options &options) {
     Session session(options.operands[0], options);
     const Target target = ParseTarget(options.operands[1]);

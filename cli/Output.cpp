@@ -9,13 +9,17 @@
 
 namespace cli {
 
-namespace {
-
 std::string Format(const char *format, double value) {
     char text[64];
     std::snprintf(text, sizeof text, format, value);
     return text;
 }
+
+nlohmann::json Finite(double value) {
+    return std::isfinite(value) ? nlohmann::json(value) : nlohmann::json(nullptr);
+}
+
+namespace {
 
 std::string Decibels(const Reading &reading, const char *format) {
     const double db = frontend::DecibelsFromTransmittance(reading.transmittance);

@@ -10,6 +10,11 @@
 
 namespace cli {
 
+// printf formatting of one number.
+std::string Format(const char *format, double value);
+// The number, or null for one that is not finite (JSON has no infinity).
+nlohmann::json Finite(double value);
+
 // One "name  value unit" line per quantity.
 std::string ReadingLines(const Reading &reading);
 // transmittance, percent, attenuation_db (null for a closed beam), angle_deg, steps.

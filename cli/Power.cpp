@@ -12,16 +12,6 @@ namespace cli {
 
 namespace {
 
-std::string Format(const char *format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
-nlohmann::json Finite(double value) {
-    return std::isfinite(value) ? nlohmann::json(value) : nlohmann::json(nullptr);
-}
-
 std::string MeasuredLine(double fraction) {
     const double db = frontend::DecibelsFromTransmittance(fraction);
     return "measured       " + Format("%.6f", fraction) + " (" + Format("%.4f %%", fraction * 100) + ", " +
