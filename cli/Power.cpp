@@ -18,6 +18,22 @@ std::string MeasuredLine(double fraction) {
            (std::isfinite(db) ? Format("%.4f dB", db) : std::string("inf dB")) + " below the full beam)\n";
 }
 
+// The readings beside the measured fraction and dB they stand for on the plan's curve.
+int EmitMeasured(Session &session, const Options &options, const powerloop::Plan &plan) {
+    const Reading reading = session.Read();
+    const double measured = powerloop::MeasuredFractionAt(plan, reading.degree);
+    if (options.json) {
+        nlohmann::json out = {{"port", session.port()}};
+        out.update(ReadingJson(reading));
+        out["measured_fraction"] = measured;
+        out["measured_db"] = Finite(frontend::DecibelsFromTransmittance(measured));
+        Emit(out.dump() + "\n");
+    } else {
+        Emit(ReadingLines(reading) + MeasuredLine(measured));
+    }
+    return kExitOk;
+}
+
 std::string CurveName(const calibration::Entry *entry) {
     if (!entry)
         return "nominal (no calibration)";
@@ -41,18 +57,7 @@ int SetOnMeasuredCurve(Session &session, const Options &options, double fraction
     } catch (const calibration::MotorError &error) {
         throw Failure(ExitStatusOf(error.status), error.what());
     }
-    const Reading reading = session.Read();
-    const double measured = powerloop::MeasuredFractionAt(plan, reading.degree);
-    if (options.json) {
-        nlohmann::json out = {{"port", session.port()}};
-        out.update(ReadingJson(reading));
-        out["measured_fraction"] = measured;
-        out["measured_db"] = Finite(frontend::DecibelsFromTransmittance(measured));
-        Emit(out.dump() + "\n");
-    } else {
-        Emit(ReadingLines(reading) + MeasuredLine(measured));
-    }
-    return kExitOk;
+    return EmitMeasured(session, options, plan);
 }
 
 int SetPowerWithMeter(Session &session, const Options &options, double watts) {
@@ -181,18 +186,7 @@ int GetCalibrated(const Options &options) {
     session.Open();
     const std::optional<calibration::Entry> entry = FindCalibration(session, options, true);
     const powerloop::Plan plan = PlanFor(session, options, &*entry);
-    const Reading reading = session.Read();
-    const double measured = powerloop::MeasuredFractionAt(plan, reading.degree);
-    if (options.json) {
-        nlohmann::json out = {{"port", session.port()}};
-        out.update(ReadingJson(reading));
-        out["measured_fraction"] = measured;
-        out["measured_db"] = Finite(frontend::DecibelsFromTransmittance(measured));
-        Emit(out.dump() + "\n");
-    } else {
-        Emit(ReadingLines(reading) + MeasuredLine(measured));
-    }
-    return kExitOk;
+    return EmitMeasured(session, options, plan);
 }
 
 } // namespace cli
