@@ -78,18 +78,22 @@ PortLink::~PortLink() {
         ::unlink(path_.c_str());
 }
 
-void PortLink::repoint(const std::string &target) {
+void ReplaceLink(const std::string &path, const std::string &target) {
     // A new link renamed over the old one: a reader never finds the name missing.
-    const std::string temporary = path_ + ".new." + std::to_string(::getpid());
+    const std::string temporary = path + ".new." + std::to_string(::getpid());
     ::unlink(temporary.c_str());
     if (::symlink(target.c_str(), temporary.c_str()) != 0)
         fail("symlink " + temporary);
-    if (::rename(temporary.c_str(), path_.c_str()) != 0) {
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
         const int error = errno;
         ::unlink(temporary.c_str());
         errno = error;
-        fail("rename to " + path_);
+        fail("rename to " + path);
     }
+}
+
+void PortLink::repoint(const std::string &target) {
+    ReplaceLink(path_, target);
     target_ = target;
 }
 

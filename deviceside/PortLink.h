@@ -13,6 +13,9 @@ bool isPortName(std::string_view name);
 // $XDG_DATA_HOME/optivane/ports, or ~/.local/share/optivane/ports when XDG_DATA_HOME is unset or empty.
 std::string portFolder();
 
+// Points the link at path to target, atomically, replacing one of that name. Throws std::runtime_error.
+void ReplaceLink(const std::string &path, const std::string &target);
+
 class PortLink {
 public:
     // Creates the folder as needed and points the link at target, replacing a link of that name.

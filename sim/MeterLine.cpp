@@ -68,16 +68,7 @@ public:
             portLink_->repoint(target);
             return;
         }
-        const std::string temporary = path_ + ".new." + std::to_string(::getpid());
-        ::unlink(temporary.c_str());
-        if (::symlink(target.c_str(), temporary.c_str()) != 0)
-            fail("symlink " + temporary);
-        if (::rename(temporary.c_str(), path_.c_str()) != 0) {
-            const int error = errno;
-            ::unlink(temporary.c_str());
-            errno = error;
-            fail("rename to " + path_);
-        }
+        deviceside::ReplaceLink(path_, target);
     }
 
 private:
