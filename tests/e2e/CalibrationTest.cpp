@@ -20,7 +20,7 @@ class CalibrationTest : public QObject {
 
     bool StartConnected() {
         rig->addSimulator(kPort);
-        return rig->start() && rig->waitForConnection(kPort);
+        return rig->startConnected(kPort);
     }
 
     // Turns the switch on and answers its warning with the named button.

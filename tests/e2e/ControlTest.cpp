@@ -20,7 +20,7 @@ class ControlTest : public QObject {
     // Starts with the simulator already registered, so that the start-up auto-connection finds it.
     bool StartConnected() {
         rig->addSimulator(kPort);
-        return rig->start() && rig->waitForConnection(kPort) && rig->showTab(QStringLiteral("controlTab"));
+        return rig->startConnected(kPort) && rig->showTab(QStringLiteral("controlTab"));
     }
 
 private slots:

@@ -2,6 +2,7 @@
 #include "ProgramRig.h"
 
 #include <cmath>
+#include <cstdio>
 #include <set>
 
 #include <QCoreApplication>
@@ -113,6 +114,23 @@ bool ProgramRig::start() {
         return false;
     // Init has started the auto-connection; nothing is to be clicked while it runs.
     return waitForIdle();
+}
+
+bool ProgramRig::startConnected(const QString &port) {
+    if (!start())
+        return false;
+    if (backend_->getConnectedSerialName() != port) {
+        // A simulator that was slow to answer may also be slow to record the request.
+        if (!waitFor([&] { return ContainsRequest(simulator(port), "0in"); }, 2000))
+            return false; // the start-up connection never tried this port
+        // Printed past the program's own log handler, so that the test's output shows it.
+        std::fprintf(stderr,
+                     "The start-up connection to %s missed its handshake; connecting through the port selector.\n",
+                     qPrintable(port));
+        if (!choosePort(port))
+            return false;
+    }
+    return waitForConnection(port);
 }
 
 QObject *ProgramRig::find(const QString &objectName, QObject *within) const {

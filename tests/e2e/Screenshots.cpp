@@ -65,8 +65,7 @@ void Shoot(ProgramRig &rig, const QDir &out, const QString &name) {
 
 void SetUp(ProgramRig &rig) {
     rig.addSimulator(kPort);
-    Require(rig.start(), "the main window did not appear");
-    Require(rig.waitForConnection(kPort), "the simulator did not connect");
+    Require(rig.startConnected(kPort), "the main window did not appear or the simulator did not connect");
     rig.window()->resize(rig.window()->width(), kTallHeight);
     Require(rig.enter(QStringLiteral("aliasEditor"), QStringLiteral("Bench A")), "no alias editor");
 

@@ -18,7 +18,7 @@ class SystemTest : public QObject {
 
     bool StartOnSystemPage(std::vector<std::string> simulatorArgs = {}) {
         rig->addSimulator(kPort, std::move(simulatorArgs));
-        return rig->start() && rig->waitForConnection(kPort) && rig->showTab(QStringLiteral("systemTab"));
+        return rig->startConnected(kPort) && rig->showTab(QStringLiteral("systemTab"));
     }
 
     // Opens the warning of a routine's button and answers it with the named button.
