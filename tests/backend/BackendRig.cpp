@@ -113,13 +113,9 @@ bool Rig::connectRow(int row, int timeoutMs) {
         const int before = signals_->connectedValues().size();
         const int failures = countContaining(failed);
         backend_->ConnectMotorViaSerial(row);
-        const auto connected = [&] {
-            const QVector<bool> values = signals_->connectedValues();
-            return values.size() > before && values.last() && !backend_->getBusy();
-        };
-        if (!QTest::qWaitFor([&] { return connected() || countContaining(failed) > failures; }, timeoutMs))
+        if (!QTest::qWaitFor([&] { return connectedSince(before) || countContaining(failed) > failures; }, timeoutMs))
             return false;
-        if (connected())
+        if (connectedSince(before))
             return true;
         if (!waitForIdle(timeoutMs))
             return false;
@@ -128,13 +124,13 @@ bool Rig::connectRow(int row, int timeoutMs) {
     return false;
 }
 
+bool Rig::connectedSince(int since) const {
+    const QVector<bool> values = signals_->connectedValues();
+    return values.size() > since && values.last() && !backend_->getBusy();
+}
+
 bool Rig::waitForConnection(int since, int timeoutMs) {
-    return QTest::qWaitFor(
-        [&] {
-            const QVector<bool> values = signals_->connectedValues();
-            return values.size() > since && values.last() && !backend_->getBusy();
-        },
-        timeoutMs);
+    return QTest::qWaitFor([&] { return connectedSince(since); }, timeoutMs);
 }
 
 bool Rig::waitForDisconnection(int since, int timeoutMs) {

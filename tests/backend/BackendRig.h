@@ -89,6 +89,9 @@ public:
     std::string portFolder() const { return xdg.portFolder(); }
 
 private:
+    // Whether a motorConnectedChanged(true) came after `since` changes of the link and the worker is done.
+    bool connectedSince(int since) const;
+
     TempXdg xdg;
     std::unique_ptr<LogManager> logs;
     std::map<QString, std::unique_ptr<Simulator>> simulators;
