@@ -27,7 +27,11 @@ private slots:
         for (const DrillCommand &command : DrillCommands()) {
             ++pairs;
             const PairResult result = RunPair(rig, command, &injected);
-            retried += result.retried ? 1 : 0;
+            if (result.retried) {
+                ++retried;
+                std::fprintf(stderr, "tried twice: %s / %s (first attempt %lld ms)\n", command.name, injected.name,
+                             result.firstMs);
+            }
             if (result.held()) {
                 ++held;
             } else {
@@ -35,7 +39,7 @@ private slots:
                 std::fprintf(stderr, "not held: %s / %s: %s\n", command.name, injected.name, qPrintable(result.detail));
             }
         }
-        std::printf("backend fault matrix, %s: %d command/fault pairs, %d held (%d connections tried twice)\n",
+        std::printf("backend fault matrix, %s: %d command/fault pairs, %d held (%d tried twice)\n",
                     injected.name, pairs, held, retried);
         std::fflush(stdout);
         QCOMPARE(held, pairs);

@@ -117,7 +117,8 @@ struct PairResult {
     bool correct = false;
     bool recovered = false;
     QString detail;
-    bool retried = false; // a handshake missed on a loaded machine, held on the second attempt
+    bool retried = false; // a handshake missed or a bound overrun on a loaded machine: tried a second time
+    long long firstMs = 0; // the first attempt's time, when it was retried
     bool held() const { return timely && correct && recovered; }
 };
 

@@ -333,7 +333,7 @@ Result Run(const char *program, double seconds, unsigned seed) {
     Counters &total = result.totals;
     Counters &last = result.last;
     std::printf("soak result: %.0f s, %ld commands, %ld faults injected, %ld reconnects, %ld replacements, %ld "
-                "connections tried twice\n",
+                "pairs tried twice\n",
                 result.seconds, total["commands"], total["faults"], total["reconnects"], total["replacements"],
                 total["retried"]);
     std::printf("failures: %ld (crash %ld, hang %ld, late %ld, wrong status %ld, no recovery %ld, unparsable "
