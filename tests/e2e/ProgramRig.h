@@ -42,7 +42,7 @@ public:
     // start(), then waits for the start-up connection to `port`. That connection's handshake allows the
     // device 100 ms, which a loaded machine (a sanitizer suite beside a build) can miss; the program then
     // stays unconnected, as it should. When the attempt did reach that port's simulator, the tests that are
-    // about something else connect through the port selector instead, as an operator would.
+    // about something else connect through the port selector instead, as an operator would, up to three times.
     bool startConnected(const QString &port);
 
     Backend &backend() { return *backend_; }
