@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <sstream>
@@ -38,8 +39,10 @@ void PrintFigures(const std::string &label, std::vector<double> values, const ch
         return;
     }
     const auto [low, high] = std::minmax_element(values.begin(), values.end());
-    std::printf("%s: n=%zu min %.1f median %.1f max %.1f %s", label.c_str(), values.size(), *low, Median(values),
-                *high, unit);
+    // A ratio is held against a target such as 2 x, which one decimal would round onto.
+    const int digits = std::strcmp(unit, "x") == 0 ? 2 : 1;
+    std::printf("%s: n=%zu min %.*f median %.*f max %.*f %s", label.c_str(), values.size(), digits, *low, digits,
+                Median(values), digits, *high, unit);
     std::printf(target.empty() ? "\n" : " (target %s)\n", target.c_str());
     std::fflush(stdout);
 }

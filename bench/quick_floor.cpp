@@ -10,6 +10,7 @@ int main(int argc, char *argv[]) {
     startup::PrepareApplication();
     QGuiApplication app(argc, argv);
     startup::ApplyIdentity();
+    const startup::GraphicsPreload graphics;
     QQmlApplicationEngine engine;
     engine.loadData("import QtQuick.Controls 2.15\n"
                     "ApplicationWindow { visible: true; width: 423; height: 585; font.family: \"Arial\" }\n");

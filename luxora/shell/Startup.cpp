@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QOpenGLContext>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -42,6 +43,25 @@ void ApplyIdentity() {
     QCoreApplication::setApplicationName("Luxora");
     QGuiApplication::setWindowIcon(QIcon(":/assets/icon.ico"));
     QCoreApplication::setApplicationVersion(kApplicationVersion);
+}
+
+GraphicsPreload::GraphicsPreload() {
+    const QByteArray backend = qgetenv("QT_QUICK_BACKEND");
+    if (backend == "software") {
+        return;
+    }
+    // A context of the default format loads what the window's own will use. It is made and dropped here;
+    // the driver stays loaded for the window.
+    thread_ = std::thread([] {
+        QOpenGLContext context;
+        context.create();
+    });
+}
+
+GraphicsPreload::~GraphicsPreload() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
 }
 
 void PublishObjects(QQmlEngine &engine, Backend &backend, LogEmitter &log) {

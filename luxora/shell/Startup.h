@@ -2,6 +2,8 @@
 // the same way.
 #pragma once
 
+#include <thread>
+
 class Backend;
 class LogEmitter;
 class QQmlApplicationEngine;
@@ -18,6 +20,21 @@ void PrepareApplication();
 // Style, organisation, domain, application name, window icon and version. Runs before the LogManager is
 // made, because the organisation and application names decide where the log folder is.
 void ApplyIdentity();
+
+// Loads the graphics driver on a thread of its own, from construction, while the screens load: the window
+// needs it for its first frame, and loading it (a driver and its shader compiler, to be mapped and relocated)
+// would otherwise wait until the window is made. Waits for that thread when destroyed. Does nothing where Qt
+// Quick is told to draw without OpenGL. Made after the application object, and gone before it.
+class GraphicsPreload {
+public:
+    GraphicsPreload();
+    ~GraphicsPreload();
+    GraphicsPreload(const GraphicsPreload &) = delete;
+    GraphicsPreload &operator=(const GraphicsPreload &) = delete;
+
+private:
+    std::thread thread_;
+};
 
 // Hands the Backend to the screens as "backend" and the log emitter as "log"; the screens reach the program
 // only through these two, so this runs before any QML is loaded.

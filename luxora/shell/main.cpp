@@ -24,6 +24,7 @@ int main(int argc, char *argv[]) {
     startup::PrepareApplication();
     QGuiApplication app(argc, argv);
     startup::ApplyIdentity();
+    const startup::GraphicsPreload graphics;
 
     // A log-out, kill or Ctrl-C ends the event loop like closing the window, so Shutdown still runs.
     const std::unique_ptr<QObject> terminationSignals = platform::QuitOnTerminationSignals();

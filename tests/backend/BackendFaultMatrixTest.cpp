@@ -39,8 +39,8 @@ private slots:
                 std::fprintf(stderr, "not held: %s / %s: %s\n", command.name, injected.name, qPrintable(result.detail));
             }
         }
-        std::printf("backend fault matrix, %s: %d command/fault pairs, %d held (%d tried twice)\n",
-                    injected.name, pairs, held, retried);
+        std::printf("backend fault matrix, %s: %d command/fault pairs, %d held (%d tried twice)\n", injected.name,
+                    pairs, held, retried);
         std::fflush(stdout);
         QCOMPARE(held, pairs);
     }

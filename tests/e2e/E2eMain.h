@@ -40,6 +40,7 @@ inline void CheckLeaksWhileTheDriversAreLoaded() {
         startup::ApplyIdentity();                                                                                      \
         int result = 0;                                                                                                \
         {                                                                                                              \
+            const startup::GraphicsPreload graphics;                                                                   \
             TestObject test;                                                                                           \
             result = QTest::qExec(&test, argc, argv);                                                                  \
         }                                                                                                              \
