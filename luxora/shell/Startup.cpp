@@ -46,8 +46,7 @@ void ApplyIdentity() {
 }
 
 GraphicsPreload::GraphicsPreload() {
-    const QByteArray backend = qgetenv("QT_QUICK_BACKEND");
-    if (backend == "software") {
+    if (qgetenv("QT_QUICK_BACKEND") == "software") {
         return;
     }
     // A context of the default format loads what the window's own will use. It is made and dropped here;

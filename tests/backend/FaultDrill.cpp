@@ -452,8 +452,9 @@ PairResult RunPair(DrillRig &rig, const DrillCommand &command, const DrillFault 
                                      ExpectedStatus(command.first, fault ? fault->effect : FaultEffect::None) == Ok;
     // The same holds for the time a command takes: on a loaded machine the exchanges after a late reply can
     // run a little past the bound once, where a command that really overruns it does so every time.
-    const bool onlyLate = result.correct && result.recovered && !result.timely;
-    if (result.recovered && ((handshakeShouldPass && !(result.correct && result.timely)) || onlyLate)) {
+    const bool missedHandshake = handshakeShouldPass && !(result.correct && result.timely);
+    const bool onlyLate = result.correct && !result.timely;
+    if (result.recovered && (missedHandshake || onlyLate)) {
         const long long firstMs = result.ms;
         result = RunPairOnce(rig, command, fault);
         result.retried = true;
